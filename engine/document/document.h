@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "engine/shapes/command.h"
-#include "engine/shapes/geometry.h"
+#include "platform/core/geometry.h"
 #include "platform/xml/xml.h"
 
 namespace dtp {

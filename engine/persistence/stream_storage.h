@@ -19,6 +19,14 @@ public:
   virtual void WriteStream(std::string_view name, const std::vector<uint8_t>& data) = 0;
   // Deleting a stream that does not exist does nothing.
   virtual void DeleteStream(std::string_view name) = 0;
+  // Renaming a stream that does not exist does nothing; an existing target is replaced.
+  virtual void RenameStream(std::string_view from, std::string_view to) {
+    if (!StreamExists(from)) return;
+    const std::vector<uint8_t> data = ReadStream(from);
+    DeleteStream(to);
+    WriteStream(to, data);
+    DeleteStream(from);
+  }
 };
 
 } // namespace dtp

@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "engine/shapes/geometry.h"
+#include "platform/core/geometry.h"
 
 namespace dtp {
 

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "engine/shapes/command.h"
-#include "engine/shapes/geometry.h"
+#include "platform/core/geometry.h"
 #include "engine/shapes/handles.h"
 #include "engine/shapes/transform.h"
 #include "platform/xml/xml.h"

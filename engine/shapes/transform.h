@@ -4,7 +4,7 @@
 
 #include <array>
 
-#include "engine/shapes/geometry.h"
+#include "platform/core/geometry.h"
 
 namespace dtp {
 
