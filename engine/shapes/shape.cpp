@@ -109,8 +109,12 @@ private:
   size_t m_Pos = 0;
 };
 
-float CosDeg(float a) { return static_cast<float>(std::cos(DegToRad(a))); }
-float SinDeg(float a) { return static_cast<float>(std::sin(DegToRad(a))); }
+float CosDeg(float a) {
+  return static_cast<float>(std::cos(DegToRad(a)));
+}
+float SinDeg(float a) {
+  return static_cast<float>(std::sin(DegToRad(a)));
+}
 
 struct TAnchorName {
   const char* name;
@@ -447,8 +451,8 @@ TFloatRect TdtpShape::GetBoundingBox(bool withMargins) const {
     r = m_DocWidth + m_OuterRight;
     b = m_DocHeight + m_OuterBottom;
   }
-  const TFloatPoint corners[4] = {
-      LocalToParent({l, t}), LocalToParent({r, t}), LocalToParent({r, b}), LocalToParent({l, b})};
+  const TFloatPoint corners[4] = {LocalToParent({l, t}), LocalToParent({r, t}),
+                                  LocalToParent({r, b}), LocalToParent({l, b})};
   TFloatRect box{corners[0].X, corners[0].Y, corners[0].X, corners[0].Y};
   for (const auto& p : corners) {
     box.Left = std::min(box.Left, p.X);
@@ -748,8 +752,7 @@ TAffineMatrix TdtpShape::DragPreview(TFloatPoint delta, int kind, bool toggle) {
       const float stepAngle = m_Document ? m_Document->StepAngle() : 0;
       if ((stepAngle > 0 && !toggle) || (stepAngle <= 0 && toggle)) {
         const float step = stepAngle == 0 ? 5.0f : stepAngle;
-        if (step > 0)
-          dA = static_cast<float>(Round((m_DocAngle + dA) / step) * step - m_DocAngle);
+        if (step > 0) dA = static_cast<float>(Round((m_DocAngle + dA) / step) * step - m_DocAngle);
       }
     }
   } else if (kind == hkPoint) {
@@ -851,7 +854,9 @@ void TdtpShape::RebuildAll() {
   Invalidate();
 }
 
-void TdtpShape::FreeCache() { m_CacheDpm = 0; }
+void TdtpShape::FreeCache() {
+  m_CacheDpm = 0;
+}
 
 void TdtpShape::FreeCaches() {
   FreeCache();
@@ -973,7 +978,9 @@ bool TdtpShape::WantsHint() const {
   return m_ShowHint;
 }
 
-bool TdtpShape::IsEditing() const { return m_Document && m_Document->EditShape() == this; }
+bool TdtpShape::IsEditing() const {
+  return m_Document && m_Document->EditShape() == this;
+}
 
 void TdtpShape::DblClick() {
   if (OnDblClick) OnDblClick(this);
@@ -1076,7 +1083,8 @@ void TdtpShape::ReadCommonXml(xml::TXmlNode node) {
   m_PreserveAspect = node.ReadBool("PreserveAspect", false);
   m_Tag = static_cast<int32_t>(node.ReadInteger("Tag", 0));
   m_Visible = node.ReadBool("Visible", true);
-  m_MasterAlpha = static_cast<int>(std::clamp<int64_t>(node.ReadInteger("MasterAlpha", 255), 0, 255));
+  m_MasterAlpha =
+      static_cast<int>(std::clamp<int64_t>(node.ReadInteger("MasterAlpha", 255), 0, 255));
   m_CacheDpm = 0;
 }
 

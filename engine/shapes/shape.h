@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "engine/shapes/command.h"
-#include "platform/core/geometry.h"
 #include "engine/shapes/handles.h"
 #include "engine/shapes/transform.h"
+#include "platform/core/geometry.h"
 #include "platform/xml/xml.h"
 
 namespace dtp {

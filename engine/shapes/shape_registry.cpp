@@ -1,5 +1,6 @@
 #include <mutex>
 
+#include "engine/document/page.h"
 #include "engine/shapes/shape.h"
 
 namespace dtp {
@@ -16,17 +17,18 @@ const TShapeClassHolder* Append(std::string name,
   auto& reg = Registry();
   for (const auto& h : reg)
     if (h->Name == name) return h.get();
-  reg.push_back(std::make_unique<TShapeClassHolder>(TShapeClassHolder{std::move(name),
-                                                                      std::move(create)}));
+  reg.push_back(
+      std::make_unique<TShapeClassHolder>(TShapeClassHolder{std::move(name), std::move(create)}));
   return reg.back().get();
 }
 
 // The engine's own classes, registered once before the first lookup.
 void RegisterEngineShapeClasses() {
   static std::once_flag once;
-  std::call_once(once, [] { Append(TdtpShape::StaticClassName(), [] {
-                              return std::make_unique<TdtpShape>();
-                            }); });
+  std::call_once(once, [] {
+    Append(TdtpShape::StaticClassName(), [] { return std::make_unique<TdtpShape>(); });
+    Append(TdtpPage::StaticClassName(), [] { return std::make_unique<TdtpPage>(); });
+  });
 }
 
 } // namespace

@@ -69,12 +69,10 @@ void TdtpAffineTransform::Rotate(double angle, double cx, double cy) {
 }
 
 void Multiply(const TAffineMatrix& a, const TAffineMatrix& b, TAffineMatrix& c) {
-  const TAffineMatrix r{a.m00 * b.m00 + a.m10 * b.m01,
-                        a.m01 * b.m00 + a.m11 * b.m01,
-                        a.m00 * b.m10 + a.m10 * b.m11,
-                        a.m01 * b.m10 + a.m11 * b.m11,
-                        a.m00 * b.m20 + a.m10 * b.m21 + a.m20,
-                        a.m01 * b.m20 + a.m11 * b.m21 + a.m21};
+  const TAffineMatrix r{
+      a.m00 * b.m00 + a.m10 * b.m01,         a.m01 * b.m00 + a.m11 * b.m01,
+      a.m00 * b.m10 + a.m10 * b.m11,         a.m01 * b.m10 + a.m11 * b.m11,
+      a.m00 * b.m20 + a.m10 * b.m21 + a.m20, a.m01 * b.m20 + a.m11 * b.m21 + a.m21};
   c = r;
 }
 

@@ -18,8 +18,8 @@ TEST(ShapeAngle, SetterNormalisesIntoZeroTo360) {
   struct Case {
     float in, stored;
   };
-  for (const Case c : {Case{-90, 270}, {720, 0}, {360, 0}, {45, 45}, {-720.5f, 359.5f},
-                       {1e-6f, 1e-6f}}) {
+  for (const Case c :
+       {Case{-90, 270}, {720, 0}, {360, 0}, {45, 45}, {-720.5f, 359.5f}, {1e-6f, 1e-6f}}) {
     TdtpShape s;
     s.SetDocAngle(c.in);
     EXPECT_NEAR(s.DocAngle(), c.stored, 1e-4) << c.in;
@@ -48,8 +48,8 @@ TEST(ShapeConstrainSize, RulesTable) {
     float minW, minH, maxW, maxH;
     bool preserve;
     float ratio;
-    float w, h;     // proposed
-    float ew, eh;   // expected
+    float w, h;   // proposed
+    float ew, eh; // expected
   };
   const Case cases[] = {
       {"no shape below 0.1 mm", 0, 0, 0, 0, false, 0, 0, 0, 0.1f, 0.1f},

@@ -1,35 +1,14 @@
-#include <map>
-
 #include <gtest/gtest.h>
 
 #include "engine/document/document.h"
-#include "engine/persistence/stream_storage.h"
 #include "engine/shapes/shape.h"
 #include "platform/core/errors.h"
+#include "tests/support/memory_storage.h"
 
 namespace dtp {
 namespace {
 
-// Named streams in memory, the shape's view of the card's storage.
-class TMemoryStorage : public IStreamStorage {
-public:
-  bool StreamExists(std::string_view name) const override { return m_Streams.count(Key(name)); }
-  std::vector<uint8_t> ReadStream(std::string_view name) const override {
-    return m_Streams.at(Key(name));
-  }
-  void WriteStream(std::string_view name, const std::vector<uint8_t>& data) override {
-    m_Streams[Key(name)] = data;
-  }
-  void DeleteStream(std::string_view name) override { m_Streams.erase(Key(name)); }
-
-private:
-  static std::string Key(std::string_view n) {
-    std::string k(n);
-    for (char& c : k) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return k;
-  }
-  std::map<std::string, std::vector<uint8_t>> m_Streams;
-};
+using test::TMemoryStorage;
 
 // A shape that uses one stored picture.
 class TPictureShape : public TdtpShape {
@@ -218,9 +197,12 @@ TEST(ShapeUndo, SetPropertyByNameTable) {
     const char* text;
     bool known;
   };
-  for (const Case c : {Case{"docleft", "1.5", true}, {"DOCTOP", "2,5", true},
-                       {"DocWidth", "7", true}, {"DocHeight", "8", true},
-                       {"DocAngle", "-90", true}, {"MasterAlpha", "128", true},
+  for (const Case c : {Case{"docleft", "1.5", true},
+                       {"DOCTOP", "2,5", true},
+                       {"DocWidth", "7", true},
+                       {"DocHeight", "8", true},
+                       {"DocAngle", "-90", true},
+                       {"MasterAlpha", "128", true},
                        {"Unknown", "1", false}})
     EXPECT_EQ(s.SetPropertyByName(c.name, c.text), c.known) << c.name;
   EXPECT_FLOAT_EQ(s.DocLeft(), 1.5f);

@@ -64,7 +64,9 @@ TEST(ShapeXml, EveryValueAwayFromItsDefaultRoundTrips) {
   EXPECT_NE(text.find("<MasterAlpha>$80</MasterAlpha>"), std::string::npos);
   EXPECT_NE(text.find("<DocWidth>40.125</DocWidth>"), std::string::npos);
   EXPECT_NE(text.find("<Shape Index=\"2\">"), std::string::npos);
-  EXPECT_NE(text.find("Gr\xC3\xBC\xC3\x9F" "e &amp; &lt;Karte&gt;"), std::string::npos);
+  EXPECT_NE(text.find("Gr\xC3\xBC\xC3\x9F"
+                      "e &amp; &lt;Karte&gt;"),
+            std::string::npos);
 
   xml::TXmlDocument doc;
   doc.Parse(text);
@@ -243,7 +245,9 @@ Bytes Concat(std::initializer_list<Bytes> parts) {
   return out;
 }
 
-Bytes Text(const std::string& s) { return Bytes(s.begin(), s.end()); }
+Bytes Text(const std::string& s) {
+  return Bytes(s.begin(), s.end());
+}
 
 TEST(ShapeBinaryForm, LyingLengthsRaiseAndLeaveTheShapeUsable) {
   const std::string xmlText = "<shape><DocWidth>5</DocWidth></shape>";

@@ -1,0 +1,254 @@
+#include "engine/document/page.h"
+
+#include <algorithm>
+#include <cmath>
+#include <optional>
+
+#include "engine/document/document.h"
+#include "platform/core/numeric.h"
+
+namespace dtp {
+
+TdtpPage::TdtpPage() {
+  m_CurbLeft = 0;
+  m_CurbTop = 0;
+  m_CurbRight = 1;
+  m_CurbBottom = 1;
+  UpdateMargins();
+  m_DocWidth = 210;
+  m_DocHeight = 297;
+}
+
+TdtpPage::~TdtpPage() = default;
+
+void TdtpPage::SetViewOffset(float x, float y) {
+  m_DocLeft = x;
+  m_DocTop = y;
+}
+
+void TdtpPage::EnsureLoaded() {
+  if (m_ContentLoaded || !m_Document) return;
+  m_Document->LoadPage(Index());
+}
+
+bool TdtpPage::UsesDefaults() {
+  EnsureLoaded();
+  return m_IsDefaultPage && m_Document;
+}
+
+float TdtpPage::MarginLeft() {
+  return UsesDefaults() ? m_Document->DefaultMarginLeft() : m_MarginLeft;
+}
+float TdtpPage::MarginTop() {
+  return UsesDefaults() ? m_Document->DefaultMarginTop() : m_MarginTop;
+}
+float TdtpPage::MarginRight() {
+  return UsesDefaults() ? m_Document->DefaultMarginRight() : m_MarginRight;
+}
+float TdtpPage::MarginBottom() {
+  return UsesDefaults() ? m_Document->DefaultMarginBottom() : m_MarginBottom;
+}
+float TdtpPage::GridSize() {
+  return UsesDefaults() ? m_Document->DefaultGridSize() : m_GridSize;
+}
+TColor TdtpPage::GridColor() {
+  return UsesDefaults() ? m_Document->DefaultGridColor() : m_GridColor;
+}
+TColor TdtpPage::PageColor() {
+  return UsesDefaults() ? m_Document->DefaultPageColor() : m_PageColor;
+}
+bool TdtpPage::BackgroundTiled() {
+  return UsesDefaults() ? m_Document->DefaultBackgroundTiled() : m_BackgroundTiled;
+}
+
+int TdtpPage::HelperMethod() const {
+  return m_Document ? m_Document->HelperMethod() : hmNone;
+}
+bool TdtpPage::ShowMargins() const {
+  return m_Document && m_Document->ShowMargins();
+}
+int TdtpPage::ViewStyle() const {
+  return m_Document ? m_Document->ViewStyle() : vsNormal;
+}
+
+void TdtpPage::SetOwnFloat(float& field, float effective, float v) {
+  if (v == effective) return;
+  SetIsDefaultPage(false);
+  field = v;
+  Rebuild();
+  Invalidate();
+  Changed();
+}
+
+void TdtpPage::SetMarginLeft(float v) {
+  SetOwnFloat(m_MarginLeft, MarginLeft(), v);
+}
+void TdtpPage::SetMarginTop(float v) {
+  SetOwnFloat(m_MarginTop, MarginTop(), v);
+}
+void TdtpPage::SetMarginRight(float v) {
+  SetOwnFloat(m_MarginRight, MarginRight(), v);
+}
+void TdtpPage::SetMarginBottom(float v) {
+  SetOwnFloat(m_MarginBottom, MarginBottom(), v);
+}
+void TdtpPage::SetGridSize(float v) {
+  SetOwnFloat(m_GridSize, GridSize(), v);
+}
+
+void TdtpPage::SetGridColor(TColor v) {
+  if (v == GridColor()) return;
+  SetIsDefaultPage(false);
+  m_GridColor = v;
+  Invalidate();
+  Changed();
+}
+
+void TdtpPage::SetPageColor(TColor v) {
+  if (v == PageColor()) return;
+  SetIsDefaultPage(false);
+  m_PageColor = v;
+  Invalidate();
+  Changed();
+}
+
+void TdtpPage::SetBackgroundTiled(bool v) {
+  if (v == BackgroundTiled()) return;
+  SetIsDefaultPage(false);
+  m_BackgroundTiled = v;
+  Invalidate();
+  Changed();
+}
+
+void TdtpPage::SetIsDefaultPage(bool v) {
+  if (v == m_IsDefaultPage) return;
+  if (!v && m_Document) {
+    // From now on the page is independent: it starts from the defaults of this moment.
+    m_MarginLeft = m_Document->DefaultMarginLeft();
+    m_MarginTop = m_Document->DefaultMarginTop();
+    m_MarginRight = m_Document->DefaultMarginRight();
+    m_MarginBottom = m_Document->DefaultMarginBottom();
+    m_GridColor = m_Document->DefaultGridColor();
+    m_GridSize = m_Document->DefaultGridSize();
+    m_PageColor = m_Document->DefaultPageColor();
+    m_BackgroundTiled = m_Document->DefaultBackgroundTiled();
+  }
+  m_IsDefaultPage = v;
+}
+
+std::string TdtpPage::Title() const {
+  if (!m_Name.empty()) return m_Name;
+  return "Page " + std::to_string(Index() + 1);
+}
+
+int TdtpPage::Index() const {
+  return m_Document ? m_Document->IndexOfPage(this) : -1;
+}
+
+TFloatPoint TdtpPage::SnapPoint(TFloatPoint p) const {
+  // Reading the grid may load the page's content; that does not change what it is.
+  const float g = const_cast<TdtpPage*>(this)->GridSize();
+  if (!(g > 0)) return p;
+  return {static_cast<float>(Round(p.X / g) * g), static_cast<float>(Round(p.Y / g) * g)};
+}
+
+void TdtpPage::SetDocument(TdtpDocument* doc) {
+  TdtpShape::SetDocument(doc);
+}
+
+void TdtpPage::SetModified(bool flag) {
+  TdtpShape::SetModified(flag);
+  if (flag) m_ThumbnailDirty = true;
+}
+
+void TdtpPage::SetBoundsAndAngle(float x, float y, float w, float h, float a) {
+  TdtpShape::SetBoundsAndAngle(x, y, w, h, a);
+  if (m_Document && m_Document->CurrentPage() == this && !m_Document->IsPrinting())
+    m_Document->UpdateScrollRange();
+}
+
+// ---------------------------------------------------------------------------------------
+// thumbnail
+
+const TBitmap32* TdtpPage::Thumbnail() {
+  if (m_Thumbnail && !m_ThumbnailDirty) return m_Thumbnail.get();
+  m_Thumbnail.reset();
+  m_ThumbnailDirty = false;
+  if (!m_Document) return nullptr;
+  EnsureLoaded();
+  const int w = std::max(1, m_Document->ThumbnailWidth());
+  const int h = std::max(1, m_Document->ThumbnailHeight());
+  auto bmp = std::make_unique<TBitmap32>(w, h);
+  bmp->Clear(Color32FromColor(m_Document->Color()));
+  // The frame around the fitted page.
+  if (m_DocWidth > 0 && m_DocHeight > 0) {
+    const double s = std::min(double(h) / m_DocHeight, double(w) / m_DocWidth);
+    const int fw = static_cast<int>(Round(s * m_DocWidth));
+    const int fh = static_cast<int>(Round(s * m_DocHeight));
+    const int left = (w - fw) / 2, top = (h - fh) / 2;
+    const TColor32 black = 0xFF000000;
+    bmp->FillRect(left, top, left + fw, top + 1, black);
+    bmp->FillRect(left, top + fh - 1, left + fw, top + fh, black);
+    bmp->FillRect(left, top, left + 1, top + fh, black);
+    bmp->FillRect(left + fw - 1, top, left + fw, top + fh, black);
+  }
+  m_Thumbnail = std::move(bmp);
+  m_ThumbnailDirty = false;
+  return m_Thumbnail.get();
+}
+
+void TdtpPage::SetThumbnail(const TBitmap32* bitmap) {
+  m_Thumbnail = bitmap ? std::make_unique<TBitmap32>(*bitmap) : nullptr;
+  m_ThumbnailDirty = false;
+}
+
+void TdtpPage::UpdateThumbnail() {
+  Thumbnail();
+  if (m_Document && m_Document->OnPageChanged) m_Document->OnPageChanged(m_Document, this);
+}
+
+// ---------------------------------------------------------------------------------------
+// persistence
+
+void TdtpPage::SaveToXml(xml::TXmlNode node) const {
+  node.WriteBool("IsDefaultPage", m_IsDefaultPage, true);
+  if (!m_IsDefaultPage) {
+    node.WriteFloat("MarginLeft", m_MarginLeft, 0);
+    node.WriteFloat("MarginTop", m_MarginTop, 0);
+    node.WriteFloat("MarginRight", m_MarginRight, 0);
+    node.WriteFloat("MarginBottom", m_MarginBottom, 0);
+    node.WriteFloat("GridSize", m_GridSize, 0);
+    node.WriteColor("GridColor", m_GridColor, 0);
+    // Always written: a black page (0) would otherwise read back as white.
+    node.AddChild("PageColor").SetValue(xml::ColorToText(m_PageColor));
+    node.WriteFloat("PageWidth", m_DocWidth, 0);
+    node.WriteFloat("PageHeight", m_DocHeight, 0);
+    node.WriteBool("BackgroundTiled", m_BackgroundTiled, false);
+  }
+  TdtpShape::SaveToXml(node);
+}
+
+void TdtpPage::LoadFromXml(xml::TXmlNode node) {
+  TdtpShape::LoadFromXml(node);
+  m_IsDefaultPage = node.ReadBool("IsDefaultPage", true);
+  if (!m_IsDefaultPage) {
+    const auto f = [&](const char* name) { return static_cast<float>(node.ReadFloat(name, 0)); };
+    m_MarginLeft = f("MarginLeft");
+    m_MarginTop = f("MarginTop");
+    m_MarginRight = f("MarginRight");
+    m_MarginBottom = f("MarginBottom");
+    m_GridSize = f("GridSize");
+    m_GridColor = node.ReadColor("GridColor", 0);
+    m_PageColor = node.ReadColor("PageColor", 0xFFFFFF);
+    // A missing size keeps the one the shape values gave; a page is never 0 mm wide.
+    const float w = f("PageWidth"), h = f("PageHeight");
+    std::optional<TDisableUndoGuard> quiet;
+    if (m_Document) quiet.emplace(*m_Document);
+    if (w > 0) SetPageWidth(w);
+    if (h > 0) SetPageHeight(h);
+    m_BackgroundTiled = node.ReadBool("BackgroundTiled", false);
+  }
+  m_ThumbnailDirty = false;
+}
+
+} // namespace dtp

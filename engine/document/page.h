@@ -1,0 +1,102 @@
+#pragma once
+// One page of a document: a shape whose children are the page's shapes, with a paper size,
+// margins, a colour, a background picture, a grid, a title and a thumbnail. A default page
+// takes its settings from the document's page defaults.
+
+#include <memory>
+#include <string>
+
+#include "engine/shapes/shape.h"
+#include "platform/raster/bitmap32.h"
+
+namespace dtp {
+
+class TdtpPage : public TdtpShape {
+public:
+  TdtpPage();
+  ~TdtpPage() override;
+
+  static std::string StaticClassName() { return "TdtpPage"; }
+  std::string ClassName() const override { return StaticClassName(); }
+
+  // --- page-specific operations -------------------------------------------------------
+  // Stores a position without any notification (the view places the current page).
+  virtual void SetViewOffset(float x, float y);
+  // Reads the page's content from the card when it has not been read yet.
+  virtual void EnsureLoaded();
+  // Regenerates the thumbnail and tells the document the page changed.
+  virtual void UpdateThumbnail();
+
+  // --- effective settings (the document's defaults for a default page) ----------------
+  float MarginLeft();
+  float MarginTop();
+  float MarginRight();
+  float MarginBottom();
+  float GridSize();
+  TColor GridColor();
+  TColor PageColor();
+  bool BackgroundTiled();
+  // Helper method, margin display and view style come from the document only.
+  int HelperMethod() const;
+  bool ShowMargins() const;
+  int ViewStyle() const;
+
+  void SetMarginLeft(float v);
+  void SetMarginTop(float v);
+  void SetMarginRight(float v);
+  void SetMarginBottom(float v);
+  void SetGridSize(float v);
+  void SetGridColor(TColor v);
+  void SetPageColor(TColor v);
+  void SetBackgroundTiled(bool v);
+
+  bool IsDefaultPage() const { return m_IsDefaultPage; }
+  void SetIsDefaultPage(bool v);
+
+  float PageWidth() const { return m_DocWidth; }
+  float PageHeight() const { return m_DocHeight; }
+  void SetPageWidth(float w) { SetDocWidth(w); }
+  void SetPageHeight(float h) { SetDocHeight(h); }
+
+  bool ContentLoaded() const { return m_ContentLoaded; }
+  void SetContentLoaded(bool v) { m_ContentLoaded = v; }
+
+  // "Page %d" with the 1-based index when the page has no name.
+  std::string Title() const;
+  // Position in the document's page list, −1 without a document.
+  int Index() const;
+
+  // --- thumbnail ----------------------------------------------------------------------
+  // The cached preview, regenerated when dirty; none without a document.
+  const TBitmap32* Thumbnail();
+  void SetThumbnail(const TBitmap32* bitmap);
+  bool ThumbnailDirty() const { return m_ThumbnailDirty; }
+  void SetThumbnailDirty(bool v) { m_ThumbnailDirty = v; }
+  bool HasThumbnail() const { return m_Thumbnail != nullptr; }
+
+  // --- overridden shape operations ----------------------------------------------------
+  TFloatPoint SnapPoint(TFloatPoint p) const override;
+  void SetDocument(TdtpDocument* doc) override;
+  void SetModified(bool flag) override;
+  void SetBoundsAndAngle(float x, float y, float w, float h, float a) override;
+  void LoadFromXml(xml::TXmlNode node) override;
+  void SaveToXml(xml::TXmlNode node) const override;
+  std::string GetDisplayName() const override { return Title(); }
+
+private:
+  // The settings a non-loaded page reports still come from its stored content.
+  bool UsesDefaults();
+  void SetOwnFloat(float& field, float effective, float v);
+
+  bool m_IsDefaultPage = true;
+  float m_MarginLeft = 10, m_MarginTop = 10, m_MarginRight = 10, m_MarginBottom = 10;
+  float m_GridSize = 5;
+  TColor m_GridColor = 0xFFFFC0;
+  TColor m_PageColor = 0xFFFFFF;
+  bool m_BackgroundTiled = false;
+  bool m_ContentLoaded = true;
+  std::unique_ptr<TBitmap32> m_Thumbnail;
+  bool m_ThumbnailDirty = false;
+};
+
+} // namespace dtp
