@@ -771,6 +771,112 @@ bool TdtpDocument::Redo() {
 }
 
 // ---------------------------------------------------------------------------------------
+// clipboard
+
+std::string TdtpDocument::SelectionToXml() const {
+  const auto sel = Selection();
+  if (sel.empty()) return {};
+  xml::TXmlDocument doc;
+  xml::TXmlNode root = doc.CreateRoot("Selection");
+  for (const TdtpShape* s : sel) {
+    xml::TXmlNode element = root.AddChild("shape");
+    element.SetBinaryValue(s->SaveToString());
+    element.AddChild("ClassName").SetValue(s->ClassName());
+  }
+  return doc.WriteIndented();
+}
+
+int TdtpDocument::PasteFromXml(const std::string& text) {
+  TdtpPage* page = CurrentPage();
+  if (!page) return 0;
+  xml::TXmlDocument doc;
+  try {
+    doc.Parse(text);
+  } catch (const std::exception&) {
+    return 0;
+  }
+  xml::TXmlNode root = doc.Root();
+  if (root.Name() != "Selection" || root.Elements().empty()) return 0;
+  ClearSelection();
+  int count = 0;
+  for (const xml::TXmlNode element : root.Elements("shape")) {
+    const int index = page->AddShape(CreateShape(element.ReadString("ClassName")));
+    TdtpShape* shape = page->Shapes(index);
+    try {
+      shape->LoadFromString(element.BinaryValue());
+    } catch (const std::exception&) {
+      // Damaged clipboard data: drop that shape, keep the others.
+      page->DeleteShape(page->IndexOfShape(shape));
+      continue;
+    }
+    shape->Pasted();
+    shape->RebuildAll();
+    shape->SetSelected(true);
+    ++count;
+  }
+  if (OnShapeListChanged) OnShapeListChanged(this);
+  return count;
+}
+
+std::string TdtpDocument::ClipboardContent() const {
+  if (m_UseClipboard && m_Host) return m_Host->ClipboardText();
+  return m_ClipboardText;
+}
+
+void TdtpDocument::CopySelection() {
+  CheckBusy();
+  if (!HasSelection()) return;
+  {
+    TUndoGuard undo(*this);
+    const std::string text = SelectionToXml();
+    if (m_UseClipboard && m_Host)
+      m_Host->SetClipboardText(text);
+    else
+      m_ClipboardText = text;
+  }
+  m_ClipboardSourcePage = CurrentPage();
+}
+
+void TdtpDocument::CutSelection() {
+  CheckBusy();
+  {
+    TUndoGuard undo(*this);
+    CopySelection();
+    DeleteSelection();
+  }
+  m_ClipboardSourcePage = nullptr;
+}
+
+void TdtpDocument::DeleteSelection() {
+  CheckBusy();
+  TUpdateGuard update(*this);
+  for (int i = ShapeCount() - 1; i >= 0; --i) {
+    TdtpShape* s = Shapes(i);
+    if (s && s->Selected() && s->AllowDelete()) DeleteShape(i);
+  }
+}
+
+void TdtpDocument::Paste() {
+  CheckBusy();
+  TUndoGuard undo(*this);
+  const int n = PasteFromXml(ClipboardContent());
+  if (n <= 0) return;
+  if (CurrentPage() == m_ClipboardSourcePage) {
+    for (TdtpShape* s : Selection()) {
+      const TFloatPoint d = s->GetPasteOffset();
+      s->SetPosition(s->DocLeft() + d.X, s->DocTop() + d.Y);
+    }
+  }
+  m_ClipboardSourcePage = CurrentPage();
+  CopySelection();
+}
+
+bool TdtpDocument::CanPaste() const {
+  if (!m_UseClipboard || !m_Host) return !m_ClipboardText.empty();
+  return m_Host->ClipboardText().rfind("<?xml", 0) == 0;
+}
+
+// ---------------------------------------------------------------------------------------
 // what shapes report
 
 void TdtpDocument::ShapeChanged(TdtpShape* shape) {

@@ -201,6 +201,18 @@ public:
   bool CanUndo() const { return !m_UndoList.empty(); }
   bool CanRedo() const { return !m_RedoList.empty(); }
 
+  // --- clipboard ----------------------------------------------------------------------
+  // The selection as an XML text ("Selection" with one "shape" per selected shape).
+  virtual std::string SelectionToXml() const;
+  // Adds the shapes of such a text to the current page and selects them; returns how many.
+  // Text that is not such a document pastes nothing.
+  virtual int PasteFromXml(const std::string& text);
+  virtual void CopySelection();
+  virtual void CutSelection();
+  virtual void Paste();
+  virtual bool CanPaste() const;
+  void DeleteSelection();
+
   // --- what shapes report -------------------------------------------------------------
   void ShapeChanged(TdtpShape* shape);
   void SelectionChanged();
@@ -341,6 +353,7 @@ protected:
   template <class Edge, class Target> void AlignEdges(Edge edge, Target target);
   // Takes the newest group off a list and executes it newest first.
   bool RunGroup(std::deque<TdtpCommandPtr>& from);
+  std::string ClipboardContent() const;
 
   IDocumentHost* m_Host = nullptr;
   int m_AnimateTimer = 0;
