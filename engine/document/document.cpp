@@ -8,6 +8,7 @@
 #include "engine/document/page.h"
 #include "engine/persistence/stream_storage.h"
 #include "engine/shapes/shape.h"
+#include "platform/core/brackets.h"
 #include "platform/core/errors.h"
 #include "platform/host/host.h"
 
@@ -17,25 +18,13 @@ namespace {
 
 const char* const kBusyMessage = "Threading error (working already)";
 
-// Runs a closing call from a destructor: raises normally, stays quiet while unwinding.
-template <class F> void CloseBracket(F&& close) {
-  if (std::uncaught_exceptions() == 0) {
-    close();
-  } else {
-    try {
-      close();
-    } catch (...) {
-    }
-  }
-}
-
 } // namespace
 
 TUpdateGuard::~TUpdateGuard() noexcept(false) {
   CloseBracket([this] { m_Doc.EndUpdate(); });
 }
 TUndoGuard::~TUndoGuard() noexcept(false) {
-  CloseBracket([this] { m_Doc.EndUndo(); });
+  if (m_Doc) CloseBracket([this] { m_Doc->EndUndo(); });
 }
 TPrintingGuard::~TPrintingGuard() noexcept(false) {
   CloseBracket([this] { m_Doc.EndPrinting(); });

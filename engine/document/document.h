@@ -455,26 +455,35 @@ private:
   TdtpDocument& m_Doc;
 };
 
+// The undo guards also take an optional document (a shape without one records nothing).
 class TUndoGuard {
 public:
-  explicit TUndoGuard(TdtpDocument& d) : m_Doc(d) { m_Doc.BeginUndo(); }
+  explicit TUndoGuard(TdtpDocument& d) : TUndoGuard(&d) {}
+  explicit TUndoGuard(TdtpDocument* d) : m_Doc(d) {
+    if (m_Doc) m_Doc->BeginUndo();
+  }
   ~TUndoGuard() noexcept(false);
   TUndoGuard(const TUndoGuard&) = delete;
   TUndoGuard& operator=(const TUndoGuard&) = delete;
 
 private:
-  TdtpDocument& m_Doc;
+  TdtpDocument* m_Doc;
 };
 
 class TDisableUndoGuard {
 public:
-  explicit TDisableUndoGuard(TdtpDocument& d) : m_Doc(d) { m_Doc.DisableUndo(); }
-  ~TDisableUndoGuard() { m_Doc.EnableUndo(); }
+  explicit TDisableUndoGuard(TdtpDocument& d) : TDisableUndoGuard(&d) {}
+  explicit TDisableUndoGuard(TdtpDocument* d) : m_Doc(d) {
+    if (m_Doc) m_Doc->DisableUndo();
+  }
+  ~TDisableUndoGuard() {
+    if (m_Doc) m_Doc->EnableUndo();
+  }
   TDisableUndoGuard(const TDisableUndoGuard&) = delete;
   TDisableUndoGuard& operator=(const TDisableUndoGuard&) = delete;
 
 private:
-  TdtpDocument& m_Doc;
+  TdtpDocument* m_Doc;
 };
 
 class TBusyGuard {

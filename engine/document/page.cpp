@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <optional>
 
 #include "engine/document/document.h"
 #include "platform/core/numeric.h"
@@ -242,8 +241,7 @@ void TdtpPage::LoadFromXml(xml::TXmlNode node) {
     m_PageColor = node.ReadColor("PageColor", 0xFFFFFF);
     // A missing size keeps the one the shape values gave; a page is never 0 mm wide.
     const float w = f("PageWidth"), h = f("PageHeight");
-    std::optional<TDisableUndoGuard> quiet;
-    if (m_Document) quiet.emplace(*m_Document);
+    TDisableUndoGuard quiet(m_Document);
     if (w > 0) SetPageWidth(w);
     if (h > 0) SetPageHeight(h);
     m_BackgroundTiled = node.ReadBool("BackgroundTiled", false);

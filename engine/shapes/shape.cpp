@@ -6,6 +6,7 @@
 
 #include "engine/document/document.h"
 #include "engine/persistence/stream_storage.h"
+#include "platform/core/brackets.h"
 #include "platform/core/errors.h"
 #include "platform/core/numeric.h"
 #include "platform/core/text.h"
@@ -14,46 +15,11 @@ namespace dtp {
 
 namespace {
 
-// Brackets on an optional document; the closing call runs when the work throws.
-struct TUndoGroup {
-  TdtpDocument* doc;
-  explicit TUndoGroup(TdtpDocument* d) : doc(d) {
-    if (doc) doc->BeginUndo();
-  }
-  ~TUndoGroup() noexcept(false) {
-    if (doc && std::uncaught_exceptions() == 0)
-      doc->EndUndo();
-    else if (doc) {
-      try {
-        doc->EndUndo();
-      } catch (...) {
-      }
-    }
-  }
-};
-
-struct TUndoDisabled {
-  TdtpDocument* doc;
-  explicit TUndoDisabled(TdtpDocument* d) : doc(d) {
-    if (doc) doc->DisableUndo();
-  }
-  ~TUndoDisabled() {
-    if (doc) doc->EnableUndo();
-  }
-};
-
 struct TShapeUpdate {
   TdtpShape& shape;
   explicit TShapeUpdate(TdtpShape& s) : shape(s) { shape.BeginUpdate(); }
   ~TShapeUpdate() noexcept(false) {
-    if (std::uncaught_exceptions() == 0) {
-      shape.EndUpdate();
-    } else {
-      try {
-        shape.EndUpdate();
-      } catch (...) {
-      }
-    }
+    CloseBracket([this] { shape.EndUpdate(); });
   }
 };
 
@@ -556,7 +522,7 @@ void TdtpShape::SetDocAngle(float a) {
 
 void TdtpShape::SetDocPosition(float x, float y) {
   {
-    TUndoGroup group(m_Document);
+    TUndoGuard group(m_Document);
     if (x != m_DocLeft) RecordFloatUndo(ckProperty, "DocLeft", m_DocLeft);
     if (y != m_DocTop) RecordFloatUndo(ckProperty, "DocTop", m_DocTop);
   }
@@ -566,7 +532,7 @@ void TdtpShape::SetDocPosition(float x, float y) {
 
 void TdtpShape::SetDocSize(float w, float h) {
   {
-    TUndoGroup group(m_Document);
+    TUndoGuard group(m_Document);
     if (w != m_DocWidth) RecordFloatUndo(ckProperty, "DocWidth", m_DocWidth);
     if (h != m_DocHeight) RecordFloatUndo(ckProperty, "DocHeight", m_DocHeight);
   }
@@ -619,7 +585,7 @@ void TdtpShape::SetBoundsAndAngle(float x, float y, float w, float h, float a) {
     }
   }
   {
-    TUndoGroup group(m_Document);
+    TUndoGuard group(m_Document);
     if (x != m_DocLeft || y != m_DocTop) SetDocPosition(x, y);
     if (sizeChanged) SetDocSize(w, h);
     if (a != m_DocAngle) SetDocAngle(a);
@@ -646,7 +612,7 @@ void TdtpShape::SetBoundsConstrained(float x, float y, float w, float h) {
 }
 
 void TdtpShape::ApplyDrag() {
-  TUndoGroup group(m_Document);
+  TUndoGuard group(m_Document);
   SetBoundsConstrained(m_DragLeft, m_DragTop, m_DragWidth, m_DragHeight);
   RotateAroundCentre(m_DragAngle);
 }
@@ -1090,7 +1056,7 @@ void TdtpShape::ReadCommonXml(xml::TXmlNode node) {
 
 void TdtpShape::LoadFromXml(xml::TXmlNode node) {
   // Reading restores stored state; it is not an edit the user could undo.
-  TUndoDisabled quiet(m_Document);
+  TDisableUndoGuard quiet(m_Document);
   Clear();
   if (!node) throw EDtpError("XML Node is not assigned");
   ReadCommonXml(node);
