@@ -61,22 +61,21 @@ std::u16string Utf8ToUtf16(std::string_view s) {
       ++i;
       continue;
     }
-    if (i + len > s.size()) {
+    // A sequence cut short (by the end of the input or by a byte that is no continuation)
+    // becomes one U+FFFD; decoding resumes at the byte that broke it.
+    int k = 1;
+    while (k < len && i + k < s.size() && (static_cast<uint8_t>(s[i + k]) & 0xC0) == 0x80) {
+      cp = (cp << 6) | (static_cast<uint8_t>(s[i + k]) & 0x3F);
+      ++k;
+    }
+    if (k < len) {
       out += u'\uFFFD';
-      break;
+      i += k;
+      continue;
     }
-    bool ok = true;
-    for (int k = 1; k < len; ++k) {
-      const auto c = static_cast<uint8_t>(s[i + k]);
-      if ((c & 0xC0) != 0x80) {
-        ok = false;
-        break;
-      }
-      cp = (cp << 6) | (c & 0x3F);
-    }
-    const bool overlong = (len == 2 && cp < 0x80) || (len == 3 && cp < 0x800) ||
-                          (len == 4 && cp < 0x10000);
-    if (!ok || overlong || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+    const bool overlong =
+        (len == 2 && cp < 0x80) || (len == 3 && cp < 0x800) || (len == 4 && cp < 0x10000);
+    if (overlong || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
       out += u'\uFFFD';
       ++i;
       continue;

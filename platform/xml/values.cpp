@@ -87,8 +87,9 @@ std::optional<int64_t> ParseInt(std::string_view s) {
   // keep the full unsigned range up to 64 bits and let callers narrow.
   if (base == 10 && value > static_cast<uint64_t>(INT64_MAX) + (negative ? 1 : 0))
     return std::nullopt;
-  const auto v = static_cast<int64_t>(value);
-  return negative ? -v : v;
+  // Negate in unsigned arithmetic: "-9223372036854775808" is a valid value whose
+  // magnitude does not fit a signed 64-bit integer.
+  return static_cast<int64_t>(negative ? 0 - value : value);
 }
 
 int64_t TextToInt(std::string_view s, int64_t def) { return ParseInt(s).value_or(def); }

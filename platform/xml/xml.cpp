@@ -118,9 +118,11 @@ std::string TXmlNode::Attribute(std::string_view name) const {
 
 void TXmlNode::SetAttribute(std::string_view name, std::string_view value) {
   if (!m_Node) return;
-  const std::string n(name);
-  pugi::xml_attribute a = m_Node.attribute(n.c_str());
-  if (!a) a = m_Node.append_attribute(n.c_str());
+  // Attributes are found without regard to case, so an existing one is replaced in any
+  // case rather than shadowed by a second attribute of the same name.
+  pugi::xml_attribute a = m_Node.first_attribute();
+  while (a && !SameText(a.name(), name)) a = a.next_attribute();
+  if (!a) a = m_Node.append_attribute(std::string(name).c_str());
   a.set_value(std::string(value).c_str());
 }
 
@@ -206,44 +208,51 @@ void TXmlDocument::Clear() {
 
 void TXmlDocument::Parse(std::string_view text) {
   Clear();
-  const unsigned options = pugi::parse_default | pugi::parse_doctype;
-  const pugi::xml_parse_result r = m_Doc.load_buffer(text.data(), text.size(), options,
-                                                     pugi::encoding_utf8);
+  // Whitespace-only text is kept where it is an element's whole content (a value of
+  // blanks), not where it sits between elements. Fragment mode keeps text outside the
+  // root element in the tree so that it can be rejected below instead of dropped.
+  const unsigned options = pugi::parse_default | pugi::parse_doctype |
+                           pugi::parse_ws_pcdata_single | pugi::parse_fragment;
+  const pugi::xml_parse_result r =
+      m_Doc.load_buffer(text.data(), text.size(), options, pugi::encoding_utf8);
   if (!r) {
     Clear();
     throw EXmlError(FormatMessage("XML parse error at offset %d: %s",
                                   {std::to_string(r.offset), r.description()}));
   }
-  // Walk the tree without recursion: reject document types (no entity expansion is ever
-  // attempted) and trees deeper than the limit.
-  int depth = 0;
-  pugi::xml_node n = m_Doc.first_child();
+  const auto fail = [this](const char* message) {
+    Clear();
+    throw EXmlError(message);
+  };
+  // Exactly one element at the top, and nothing but it.
+  int roots = 0;
+  for (pugi::xml_node top = m_Doc.first_child(); top; top = top.next_sibling()) {
+    if (top.type() == pugi::node_doctype) fail("XML document type declarations are not supported");
+    if (IsText(top)) fail("XML text outside the root element");
+    if (top.type() == pugi::node_element) ++roots;
+  }
+  if (roots == 0) fail("XML document has no root element");
+  if (roots > 1) fail("XML document has more than one root element");
+  // Walk the tree without recursion and reject trees deeper than the limit. `level` is
+  // the number of elements enclosing `n`; the root element is at depth 1, and text is not
+  // a level of its own.
+  const pugi::xml_node root = m_Doc.document_element();
+  int level = 0;
+  pugi::xml_node n = root;
   while (n) {
-    if (n.type() == pugi::node_doctype) {
-      Clear();
-      throw EXmlError("XML document type declarations are not supported");
-    }
+    if (n.type() == pugi::node_doctype) fail("XML document type declarations are not supported");
     if (n.first_child()) {
       n = n.first_child();
-      if (++depth > limits::kMaxXmlDepth) {
-        Clear();
-        throw EXmlError("XML nesting too deep");
-      }
+      ++level;
+      if (n.type() == pugi::node_element && level + 1 > limits::kMaxXmlDepth)
+        fail("XML nesting too deep");
       continue;
     }
-    while (n && !n.next_sibling()) {
+    while (n != root && !n.next_sibling()) {
       n = n.parent();
-      --depth;
-      if (n == m_Doc) {
-        n = pugi::xml_node();
-        break;
-      }
+      --level;
     }
-    if (n) n = n.next_sibling();
-  }
-  if (!m_Doc.document_element()) {
-    Clear();
-    throw EXmlError("XML document has no root element");
+    n = n == root ? pugi::xml_node() : n.next_sibling();
   }
 }
 
