@@ -7,6 +7,7 @@
 
 #include "engine/document/page.h"
 #include "engine/persistence/stream_storage.h"
+#include "engine/shapes/handles.h"
 #include "engine/shapes/shape.h"
 #include "platform/core/brackets.h"
 #include "platform/core/errors.h"
@@ -757,6 +758,22 @@ bool TdtpDocument::Redo() {
     ~TRestore() { d.m_Redoing = false; }
   } restore{*this};
   return RunGroup(m_RedoList);
+}
+
+std::unique_ptr<TdtpHandlePainter> TdtpDocument::CreateHandlePainter(TdtpShape* shape) {
+  std::unique_ptr<TdtpHandlePainter> painter;
+  switch (m_HandlePainter) {
+  case hpStippleHandle:
+    painter = std::make_unique<TdtpHandlePainter>(shape);
+    break;
+  case hpW2K3Handle:
+    painter = std::make_unique<TdtpW2K3HandlePainter>(shape);
+    break;
+  case hpCustomHandle:
+    if (OnCreateHandlePainter) OnCreateHandlePainter(this, shape, painter);
+    break;
+  }
+  return painter;
 }
 
 // ---------------------------------------------------------------------------------------

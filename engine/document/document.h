@@ -23,6 +23,7 @@ class TdtpPage;
 class TdtpDocument;
 class IStreamStorage;
 class IDocumentHost;
+class TdtpHandlePainter;
 
 enum TdtpProgressType : uint8_t { ptLoad, ptSave, ptPrint, ptWizard };
 enum TdtpViewerModeType : uint8_t { vmBrowse, vmEdit, vmTextSelect, vmZoom, vmSlideshow };
@@ -48,6 +49,8 @@ using TdtpLoadErrorEvent =
     std::function<void(TdtpDocument* sender, TdtpShape* shape, const std::string& error)>;
 using TdtpShapeXmlEvent =
     std::function<void(TdtpDocument* sender, TdtpShape* shape, xml::TXmlNode node)>;
+using TdtpCreateHandlePainterEvent = std::function<void(
+    TdtpDocument* sender, TdtpShape* shape, std::unique_ptr<TdtpHandlePainter>& painter)>;
 using TdtpXmlEvent = std::function<void(TdtpDocument* sender, xml::TXmlNode node)>;
 using TdtpProgressEvent = std::function<void(TdtpDocument* sender, TdtpProgressType kind, int count,
                                              int total, float percent)>;
@@ -213,6 +216,9 @@ public:
   virtual bool CanPaste() const;
   void DeleteSelection();
 
+  // The handle painter a selected shape gets, by HandlePainter.
+  virtual std::unique_ptr<TdtpHandlePainter> CreateHandlePainter(TdtpShape* shape);
+
   // --- what shapes report -------------------------------------------------------------
   void ShapeChanged(TdtpShape* shape);
   void SelectionChanged();
@@ -318,6 +324,7 @@ public:
 
   // --- events -------------------------------------------------------------------------
   TdtpDocNotifyEvent OnAnimate;
+  TdtpCreateHandlePainterEvent OnCreateHandlePainter;
   TdtpDocNotifyEvent OnDocumentChanged;
   TdtpShapeEvent OnFocusShape;
   TdtpLoadErrorEvent OnLoadError;

@@ -748,8 +748,13 @@ TAffineMatrix TdtpShape::DragPreview(TFloatPoint delta, int kind, bool toggle) {
 }
 
 void TdtpShape::UpdateHandles() {
-  if (!m_HandlePainter) m_HandlePainter = std::make_unique<TdtpHandlePainter>();
-  m_HandlePainter->UpdateHandles(*this);
+  if (!m_HandlePainter) {
+    if (m_Document) m_HandlePainter = m_Document->CreateHandlePainter(this);
+    // A custom painter request without a handler leaves the shape with the plain one.
+    if (!m_HandlePainter) m_HandlePainter = std::make_unique<TdtpHandlePainter>(this);
+  }
+  m_HandlePainter->SetShape(this);
+  m_HandlePainter->Rebuild();
 }
 
 // ---------------------------------------------------------------------------------------

@@ -127,14 +127,16 @@ TEST(ShapeDrag, CustomHandleKindsGoToTheSubclass) {
   EXPECT_FLOAT_EQ(s.DragLeft(), 2);
 }
 
-// Rotation by the handle at (1.03·w, h/2): dragging it to an angle of −a in the shape's
-// frame turns the shape by +a.
-TFloatPoint RotationDelta(const TdtpShape& s, double degrees) {
-  const double w = s.DocWidth(), h = s.DocHeight();
-  const double r = 0.53 * w;
-  const double a = -degrees * M_PI / 180;
-  return {static_cast<float>(w / 2 + r * std::cos(a) - 1.03 * w),
-          static_cast<float>(h / 2 + r * std::sin(a) - h / 2)};
+// The mouse displacement that carries handle `index` around the shape's centre so that the
+// shape turns by `degrees` (a handle moving towards negative angles turns the shape positively).
+TFloatPoint RotationDelta(TdtpShape& s, int index, double degrees) {
+  const TdtpHandle& h = s.HandlePainter()->Handles()[static_cast<size_t>(index)];
+  const double cx = s.DocWidth() / 2.0, cy = s.DocHeight() / 2.0;
+  const double dx = h.Position.X - cx, dy = h.Position.Y - cy;
+  const double r = std::hypot(dx, dy);
+  const double a = std::atan2(dy, dx) - degrees * M_PI / 180;
+  return {static_cast<float>(cx + r * std::cos(a) - h.Position.X),
+          static_cast<float>(cy + r * std::sin(a) - h.Position.Y)};
 }
 
 TEST(ShapeDrag, RotationSnappingTable) {
@@ -160,8 +162,9 @@ TEST(ShapeDrag, RotationSnappingTable) {
     s.SetBounds(0, 0, 40, 20);
     s.SetDocument(&doc);
     s.UpdateHandles();
-    s.SetDragHandle(s.HandlePainter()->IndexOfKind(hkRotate));
-    s.DragPreview(RotationDelta(s, c.drag), hkRotate, c.toggle);
+    const int rotation = s.HandlePainter()->IndexOfKind(hkRotate);
+    s.SetDragHandle(rotation);
+    s.DragPreview(RotationDelta(s, rotation, c.drag), hkRotate, c.toggle);
     EXPECT_NEAR(s.DragAngle(), c.expected, 1e-3) << c.what;
     s.ApplyDrag();
     EXPECT_NEAR(s.DocAngle(), c.expected, 1e-3) << c.what;
@@ -175,6 +178,37 @@ TEST(ShapeDrag, ZeroSizedShapeHasAFiniteDrag) {
   EXPECT_TRUE(std::isfinite(s.DragHeight()));
   s.ApplyDrag();
   EXPECT_GE(s.DocWidth(), 1);
+}
+
+} // namespace
+} // namespace dtp
+
+namespace dtp {
+namespace {
+
+TEST(HandlePainters, LayoutsOfTheTwoPainters) {
+  TdtpDocument doc;
+  TdtpShape s;
+  s.SetBounds(0, 0, 40, 20);
+  s.SetDocument(&doc);
+  s.UpdateHandles(); // the document's default painter
+  const auto& w = s.HandlePainter()->Handles();
+  ASSERT_EQ(w.size(), 9u);
+  EXPECT_EQ(w[8].Code, hkRotate);
+  EXPECT_EQ(w[8].Position, (TFloatPoint{20, -5}));
+  EXPECT_EQ(w[3].Code, hkRight);
+  EXPECT_EQ(w[3].Position, (TFloatPoint{40, 10}));
+
+  TdtpShape plain; // no document: the stipple painter
+  plain.SetBounds(0, 0, 40, 20);
+  plain.SetAllowRotate(false);
+  plain.UpdateHandles();
+  EXPECT_EQ(plain.HandlePainter()->Handles().size(), 4u);
+  ASSERT_EQ(plain.HandlePainter()->Lines().size(), 4u);
+  EXPECT_EQ(plain.HandlePainter()->Lines()[1].Code, hkBottom);
+
+  TdtpHandlePainter orphan;
+  EXPECT_THROW(orphan.Rebuild(), std::exception);
 }
 
 } // namespace
