@@ -48,6 +48,7 @@ std::string ThumbPartName(int number) {
 
 TdtpDocument::TdtpDocument() {
   SetDefaults();
+  BuildHitOffsets();
   m_Modified = true;
   TDisableUndoGuard quiet(*this);
   AddPage(nullptr);
@@ -556,21 +557,7 @@ void TdtpDocument::Repaint() {
 
 void TdtpDocument::RepaintShape(TdtpShape* shape) {
   if (!m_Host || !shape || IsLoading() || IsPrinting()) return;
-  const TFloatRect box = shape->GetBoundingBox(true);
-  // The box is in the parent's frame; take its corners to the screen through the parent.
-  const TdtpShape* parent = shape->Parent();
-  TFloatPoint c[4] = {
-      {box.Left, box.Top}, {box.Right, box.Top}, {box.Right, box.Bottom}, {box.Left, box.Bottom}};
-  float l = 1e30f, t = 1e30f, r = -1e30f, b = -1e30f;
-  for (auto& p : c) {
-    const TFloatPoint q = parent ? parent->LocalToScreen(p) : DocToScreen(p);
-    l = std::min(l, q.X);
-    t = std::min(t, q.Y);
-    r = std::max(r, q.X);
-    b = std::max(b, q.Y);
-  }
-  m_Host->Repaint({static_cast<int>(std::floor(l)) - 1, static_cast<int>(std::floor(t)) - 1,
-                   static_cast<int>(std::ceil(r)) + 2, static_cast<int>(std::ceil(b)) + 2});
+  m_Host->Repaint(shape->GetScreenBounds());
 }
 
 // ---------------------------------------------------------------------------------------
@@ -1006,6 +993,21 @@ float TdtpDocument::PrinterDpm() const {
   default:
     return 0;
   }
+}
+
+void TdtpDocument::SetHitSensitivity(float v) {
+  if (v == m_HitSensitivity) return;
+  m_HitSensitivity = v;
+  BuildHitOffsets();
+}
+
+void TdtpDocument::BuildHitOffsets() {
+  const int n = std::max(2, static_cast<int>(std::nearbyint(m_HitSensitivity * 4)));
+  const int d = static_cast<int>(std::nearbyint(n * 0.71));
+  m_HitOffsets = {{0, 0}};
+  for (int k = n; k >= 1; --k)
+    m_HitOffsets.insert(m_HitOffsets.end(), {{k, 0}, {-k, 0}, {0, k}, {0, -k}});
+  m_HitOffsets.insert(m_HitOffsets.end(), {{d, d}, {-d, d}, {d, -d}, {-d, -d}});
 }
 
 void TdtpDocument::SetHelperMethod(TdtpHelperMethodType m) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "engine/shapes/command.h"
+#include "engine/shapes/device_context.h"
 #include "platform/core/color.h"
 #include "platform/core/geometry.h"
 #include "platform/raster/bitmap32.h"
@@ -27,7 +28,7 @@ class TdtpHandlePainter;
 
 enum TdtpProgressType : uint8_t { ptLoad, ptSave, ptPrint, ptWizard };
 enum TdtpViewerModeType : uint8_t { vmBrowse, vmEdit, vmTextSelect, vmZoom, vmSlideshow };
-enum TDeviceType : uint8_t { dtScreen, dtPrinter, dtTransparent };
+
 enum TPrintQualityType : uint8_t { pqLow, pqMedium, pqHigh, pqDevice };
 enum TMultiSelectMethodType : uint8_t { msmCtrl, msmSimple };
 enum TdtpDocPerformanceType : uint8_t { dpMemoryOverSpeed, dpSpeedOverMemory };
@@ -279,7 +280,9 @@ public:
   int HintShortPause() const { return m_HintShortPause; }
   void SetHintShortPause(int v) { m_HintShortPause = v; }
   float HitSensitivity() const { return m_HitSensitivity; }
-  void SetHitSensitivity(float v) { m_HitSensitivity = v; }
+  void SetHitSensitivity(float v);
+  // Pixel offsets that pixel hit tests sample around the mouse.
+  const std::vector<TPoint>& HitOffsets() const { return m_HitOffsets; }
   TdtpHZScrollingType HotzoneScrolling() const { return m_HotzoneScrolling; }
   void SetHotzoneScrolling(TdtpHZScrollingType v) { m_HotzoneScrolling = v; }
   TdtpViewerModeType Mode() const { return m_Mode; }
@@ -430,6 +433,8 @@ protected:
   TdtpHelperMethodType m_HelperMethod = hmNone;
   int m_HintHidePause = 2500, m_HintPause = 500, m_HintShortPause = 50;
   float m_HitSensitivity = 1.0f;
+  std::vector<TPoint> m_HitOffsets;
+  void BuildHitOffsets();
   TdtpHZScrollingType m_HotzoneScrolling = hzsNoScroll;
   TdtpViewerModeType m_Mode = vmEdit;
   TMultiSelectMethodType m_MultiSelectMethod = msmSimple;

@@ -826,6 +826,7 @@ void TdtpShape::RebuildAll() {
 }
 
 void TdtpShape::FreeCache() {
+  m_CacheBitmap.reset();
   m_CacheDpm = 0;
 }
 

@@ -11,18 +11,26 @@
 #include <vector>
 
 #include "engine/shapes/command.h"
+#include "engine/shapes/device_context.h"
 #include "engine/shapes/handles.h"
 #include "engine/shapes/transform.h"
 #include "platform/core/geometry.h"
+#include "platform/raster/bitmap32.h"
 #include "platform/xml/xml.h"
 
 namespace dtp {
 
 class TdtpDocument;
 class TdtpShape;
-class TBitmap32;
 class TCanvas;
-struct TDeviceContext;
+
+// A polygon of screen pixels; a pixel belongs to it when its centre lies inside by the
+// even-odd rule.
+struct TPolygonRegion {
+  std::vector<TFloatPoint> Points;
+  bool Contains(TPoint p) const;
+  bool Empty() const { return Points.size() < 3; }
+};
 
 using Bytes = std::vector<uint8_t>;
 
@@ -133,7 +141,20 @@ public:
   virtual void PaintCanvas(TCanvas& /*canvas*/, const TDeviceContext& /*context*/) {}
   virtual void Paint(TBitmap32& /*bitmap*/, const TDeviceContext& /*context*/) {}
   virtual void AfterPaint(TBitmap32& /*bitmap*/, const TDeviceContext& /*context*/) {}
-  virtual void PaintOverlay(TBitmap32& /*bitmap*/, const TRect& /*rect*/) {}
+  virtual void PaintOverlay(TBitmap32& /*bitmap*/, const TFloatRect& /*area*/) {}
+  // Mirrors and flips the finished cache; effect shapes run their effects first.
+  virtual void PostProcess(TBitmap32& bitmap, const TDeviceContext& context);
+  virtual bool NeedsCache() const;
+
+  // --- screen areas and hit tests (client pixels of the document window) --------------
+  virtual TRect GetScreenRect() const;
+  virtual TPolygonRegion GetScreenRegion() const;
+  virtual TPolygonRegion GetDeviceRegion() const;
+  virtual TRect GetScreenBounds();
+  virtual bool HitTest(TPoint p);
+  virtual bool HitTestDeep(TPoint p, TdtpShape*& shape);
+  virtual bool HitTestOpaque(TPoint p);
+  virtual int HitTestHandle(TPoint p);
   virtual void SetDocAngle(float a);
   virtual void SetDocPosition(float x, float y);
   virtual void SetDocSize(float w, float h);
@@ -192,6 +213,11 @@ public:
   int DeviceTop() const;
   int DeviceRight() const;
   int DeviceBottom() const;
+  // A point of the shape's frame in cache pixels; (−1, −1) without a valid cache.
+  TFloatPoint LocalToCachePixel(TFloatPoint p) const;
+  TFloatPoint ScreenToCachePixel(TFloatPoint p) const {
+    return LocalToCachePixel(ScreenToLocal(p));
+  }
 
   TFloatRect GetBoundingBox(bool withMargins) const;
   float BoxLeft() const { return GetBoundingBox(false).Left; }
@@ -246,6 +272,10 @@ public:
   bool Fixed() const { return m_Fixed; }
   void SetFixed(bool v) { m_Fixed = v; }
   float CacheDpm() const { return m_CacheDpm; }
+  TBitmap32* CacheBitmap() const { return m_CacheBitmap.get(); }
+  // The render pipeline builds and reuses the cache.
+  TBitmap32& EnsureCacheBitmap();
+  void SetCacheDpm(float dpm) { m_CacheDpm = dpm; }
   float OuterLeft() const { return m_OuterLeft; }
   float OuterTop() const { return m_OuterTop; }
   float OuterRight() const { return m_OuterRight; }
@@ -333,6 +363,7 @@ protected:
   float m_AspectRatio = 0;
   bool m_Fixed = false;
   float m_CacheDpm = 0;
+  std::unique_ptr<TBitmap32> m_CacheBitmap;
   float m_OuterLeft = 0, m_OuterTop = 0, m_OuterRight = 0, m_OuterBottom = 0;
   std::unique_ptr<TFloatSizeConstraint> m_Constraints;
   float m_DocAngle = 0;
