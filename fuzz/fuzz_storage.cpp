@@ -20,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (int i = 0; i < count; ++i) (void)storage.ReadStream(storage.StreamNames(i));
     // Edits exercise free-space allocation and the relocation of blocks past a growing index.
     storage.WriteStream("Index.xml", std::vector<uint8_t>(size % 97, 'x'));
-    storage.WriteStream(std::string(size % 61, 'n'), {});
+    storage.WriteStream(std::string(size % 61, 'n'), std::vector<uint8_t>());
     if (count > 0) {
       storage.RenameStream(storage.StreamNames(0), "Page0001.xml");
       storage.DeleteStream(storage.StreamNames(count / 2));

@@ -6,7 +6,6 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
-#include <sys/file.h>
 #include <unistd.h>
 
 #include "platform/core/errors.h"
@@ -21,7 +20,6 @@ namespace {
 constexpr const char* kNotFound = "Stream \"%s\" not found in the storage";
 constexpr const char* kTempFile = "Unable to create temporary file";
 constexpr const char* kRecursive = "Warning: recursive call to vqStorage from event";
-constexpr const char* kInUse = "File \"%s\" is in use";
 
 bool FileExists(const std::string& fileName) {
   std::error_code ec;
@@ -55,28 +53,6 @@ std::string CreateTemporaryWorkFile() {
   ::close(handle);
   return name;
 }
-
-// Holds the existing target of a save exclusively for the duration of the save, so a card
-// that another container is reading or editing in place is not replaced under it.
-class TTargetLock {
-public:
-  explicit TTargetLock(const std::string& fileName) {
-    m_Handle = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
-    if (m_Handle >= 0 && ::flock(m_Handle, LOCK_EX | LOCK_NB) != 0) {
-      ::close(m_Handle);
-      m_Handle = -1;
-      throw EDtpError(FormatMessage(kInUse, {fileName}));
-    }
-  }
-  ~TTargetLock() {
-    if (m_Handle >= 0) ::close(m_Handle);
-  }
-  TTargetLock(const TTargetLock&) = delete;
-  TTargetLock& operator=(const TTargetLock&) = delete;
-
-private:
-  int m_Handle = -1;
-};
 
 } // namespace
 
@@ -288,7 +264,7 @@ void TvqStorage::SaveCompactToFile(const std::string& fileName) {
   fs::path folder = fs::path(target).parent_path();
   if (folder.empty()) folder = ".";
 
-  TTargetLock lock(target);
+  TvqFileLock lock(target);
   IStorageFileSystem& files = m_FileSystem ? *m_FileSystem : DefaultStorageFileSystem();
   std::string temporary;
   try {

@@ -185,8 +185,9 @@ std::vector<TvqIndexItem> ReadIndex(const TvqStream& stream, bool inSource) {
   std::vector<const TvqIndexItem*> blocks;
   for (const TvqIndexItem& item : index)
     if (item.Size > 0) blocks.push_back(&item);
-  std::sort(blocks.begin(), blocks.end(),
-            [](const TvqIndexItem* a, const TvqIndexItem* b) { return a->Offset < b->Offset; });
+  std::stable_sort(blocks.begin(), blocks.end(), [](const TvqIndexItem* a, const TvqIndexItem* b) {
+    return a->Offset < b->Offset;
+  });
   for (size_t i = 1; i < blocks.size(); ++i)
     if (blocks[i - 1]->Offset + blocks[i - 1]->Size > blocks[i]->Offset)
       throw EStreamError(FormatMessage(kBlocksShare, {blocks[i - 1]->Name, blocks[i]->Name}));

@@ -147,4 +147,17 @@ void TvqFileStream::WriteAt(int64_t position, const void* buffer, size_t count) 
   }
 }
 
+TvqFileLock::TvqFileLock(const std::string& fileName) {
+  m_Handle = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
+  if (m_Handle >= 0 && ::flock(m_Handle, LOCK_EX | LOCK_NB) != 0) {
+    ::close(m_Handle);
+    m_Handle = -1;
+    throw EDtpError(FormatMessage(kInUse, {fileName}));
+  }
+}
+
+TvqFileLock::~TvqFileLock() {
+  if (m_Handle >= 0) ::close(m_Handle);
+}
+
 } // namespace dtp

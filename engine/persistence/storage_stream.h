@@ -88,4 +88,18 @@ private:
   int m_Handle = -1;
 };
 
+// Holds an existing file exclusively while it is being replaced, so that a card another
+// container is reading or editing in place is not swapped away under it. A file that does
+// not exist needs no lock.
+class TvqFileLock {
+public:
+  explicit TvqFileLock(const std::string& fileName);
+  ~TvqFileLock();
+  TvqFileLock(const TvqFileLock&) = delete;
+  TvqFileLock& operator=(const TvqFileLock&) = delete;
+
+private:
+  int m_Handle = -1;
+};
+
 } // namespace dtp

@@ -100,7 +100,7 @@ TEST(StorageCompactLayout, SaveLoadSaveIsIdentical) {
   TvqStorage s;
   s.WriteStream("Index.xml", B("<Document/>"));
   s.WriteStream("Thumb0001.bmp", Bytes(100000, 7));
-  s.WriteStream("Fonts.dat", {});
+  s.WriteStream("Fonts.dat", std::vector<uint8_t>());
   const Bytes first = SaveBytes(s);
   TvqStorage t;
   t.LoadFromStream(TvqMemoryStream(first));
@@ -182,7 +182,7 @@ TEST(StorageLiveLayout, EmptyPartsInFrontOfAGrowingIndexDoNotHang) {
   parts.emplace_back("X", Bytes(100, 'x'));
   for (int i = 0; i < 40; ++i) {
     const std::string name = "Empty" + std::to_string(100 + i) + ".dat";
-    s.WriteStream(name, {});
+    s.WriteStream(name, std::vector<uint8_t>());
     parts.emplace_back(name, Bytes());
   }
   ExpectLiveFile(dir.File("card.wqx"), parts);
@@ -384,7 +384,7 @@ TEST(StorageNames, UniqueStreamNames) {
     const std::string name = s.UniqueStreamName(".jpg");
     EXPECT_TRUE(std::regex_match(name, pattern)) << name;
     EXPECT_FALSE(s.StreamExists(name));
-    s.WriteStream(name, {});
+    s.WriteStream(name, std::vector<uint8_t>());
     seen.insert(name);
   }
   EXPECT_EQ(seen.size(), 300u);
