@@ -19,6 +19,11 @@ void HorzPassReference(const TColor32* row, const int32_t* start, const int16_t*
     HorzPixel(row, start[i], weights + static_cast<size_t>(i) * taps, taps, out + 4 * i);
 }
 
+void HorzPrepareReference(const int16_t* weights, int taps, int count,
+                          std::vector<int16_t>& prepared) {
+  prepared.assign(weights, weights + static_cast<size_t>(taps) * count);
+}
+
 void VertPassReference(const int16_t* const* rows, const int16_t* weights, int taps, int count,
                        TColor32* out) {
   for (int x = 0; x < count; ++x) out[x] = VertPixel(rows, weights, taps, x);
@@ -38,12 +43,13 @@ double Sinc(double x) {
 }
 
 struct TPasses {
+  resample::THorzPrepare Prepare;
   resample::THorzPass Horz;
   resample::TVertPass Vert;
 };
 
 TPasses ReferencePasses() {
-  return {resample::HorzPassReference, resample::VertPassReference};
+  return {resample::HorzPrepareReference, resample::HorzPassReference, resample::VertPassReference};
 }
 
 bool CpuHasAvx2() {
@@ -56,7 +62,8 @@ bool CpuHasAvx2() {
 
 TPasses OptimisedPasses() {
 #if defined(KARTOLINO_HAVE_AVX2)
-  if (CpuHasAvx2()) return {resample::HorzPassAvx2, resample::VertPassAvx2};
+  if (CpuHasAvx2())
+    return {resample::HorzPrepareAvx2, resample::HorzPassAvx2, resample::VertPassAvx2};
 #endif
   return ReferencePasses();
 }
@@ -92,7 +99,7 @@ void PixelWeights(TStretchFilter filter, double c, double f, std::vector<double>
 // The table of one axis for the output pixels v0 … v1 - 1 of a dstLen-pixel span fed
 // from srcLen source pixels; starts are relative to the source span's first pixel.
 TContribs BuildContribs(int64_t srcLen, int64_t dstLen, int64_t v0, int64_t v1,
-                        TStretchFilter filter) {
+                        TStretchFilter filter, bool evenTaps) {
   TContribs t;
   t.Count = static_cast<int>(v1 - v0);
   const double scale = static_cast<double>(srcLen) / static_cast<double>(dstLen);
@@ -140,12 +147,32 @@ TContribs BuildContribs(int64_t srcLen, int64_t dstLen, int64_t v0, int64_t v1,
                          q.begin() + static_cast<ptrdiff_t>(e));
     maxTaps = std::max(maxTaps, static_cast<int>(e - b));
   }
-  t.Taps = (maxTaps + 1) & ~1; // even, for the paired multiply-adds of the fast paths
+  // The horizontal fast paths multiply taps in pairs.
+  t.Taps = evenTaps ? (maxTaps + 1) & ~1 : maxTaps;
   t.Weights.assign(static_cast<size_t>(t.Count) * t.Taps, 0);
   for (size_t i = 0; i < perPixel.size(); ++i)
     std::copy(perPixel[i].begin(), perPixel[i].end(),
               t.Weights.begin() + static_cast<ptrdiff_t>(i * t.Taps));
   return t;
+}
+
+// Moves every window inside [0, srcLen) by adding the weights of taps beyond an edge to
+// that edge pixel: the same sums as repeating the edge pixels, without padded copies of
+// the source rows. Needs srcLen >= Taps.
+void FoldToSource(TContribs& t, int64_t srcLen) {
+  std::vector<int32_t> folded(static_cast<size_t>(t.Taps));
+  for (int i = 0; i < t.Count; ++i) {
+    const int64_t start = t.Start[static_cast<size_t>(i)];
+    const int64_t moved = std::clamp<int64_t>(start, 0, srcLen - t.Taps);
+    int16_t* w = t.Weights.data() + static_cast<size_t>(i) * t.Taps;
+    std::fill(folded.begin(), folded.end(), 0);
+    for (int k = 0; k < t.Taps; ++k) {
+      const int64_t j = std::clamp<int64_t>(start + k, 0, srcLen - 1);
+      folded[static_cast<size_t>(j - moved)] += w[k];
+    }
+    for (int k = 0; k < t.Taps; ++k) w[k] = static_cast<int16_t>(folded[static_cast<size_t>(k)]);
+    t.Start[static_cast<size_t>(i)] = static_cast<int32_t>(moved);
+  }
 }
 
 void WriteRow(TColor32* dst, const TColor32* row, size_t n, TDrawMode drawMode,
@@ -210,13 +237,17 @@ void StretchFiltered(TBitmap32& dst, const TBitmap32& src, const TSpan& sx, cons
                      TStretchFilter filter, TDrawMode drawMode, TCombineMode combineMode,
                      uint8_t masterAlpha) {
   const TPasses passes = ActivePasses();
-  const TContribs h = BuildContribs(sx.SrcLen, sx.DstLen, sx.Vis0, sx.Vis1, filter);
-  const TContribs v = BuildContribs(sy.SrcLen, sy.DstLen, sy.Vis0, sy.Vis1, filter);
+  TContribs h = BuildContribs(sx.SrcLen, sx.DstLen, sx.Vis0, sx.Vis1, filter, true);
+  // Sources narrower than a window keep the padded-row path.
+  const bool folded = sx.SrcLen >= h.Taps;
+  if (folded) FoldToSource(h, sx.SrcLen);
+  const TContribs v = BuildContribs(sy.SrcLen, sy.DstLen, sy.Vis0, sy.Vis1, filter, false);
   const size_t perColumn = static_cast<size_t>(v.Taps) * 4 * sizeof(int16_t);
   const int stripWidth =
       static_cast<int>(std::clamp<size_t>(kRingBudgetBytes / perColumn, 16, size_t(h.Count)));
 
   std::vector<int32_t> starts;
+  std::vector<int16_t> prepared;
   std::vector<TColor32> padded;
   std::vector<int16_t> ring;
   std::vector<int64_t> ringRow(static_cast<size_t>(v.Taps));
@@ -232,14 +263,16 @@ void StretchFiltered(TBitmap32& dst, const TBitmap32& src, const TSpan& sx, cons
       lo = std::min<int64_t>(lo, h.Start[static_cast<size_t>(x0 + i)]);
       hi = std::max<int64_t>(hi, int64_t(h.Start[static_cast<size_t>(x0 + i)]) + h.Taps);
     }
+    if (folded) lo = 0;
     starts.resize(static_cast<size_t>(n));
     for (int i = 0; i < n; ++i)
       starts[static_cast<size_t>(i)] = static_cast<int32_t>(h.Start[size_t(x0 + i)] - lo);
-    padded.resize(static_cast<size_t>(hi - lo));
+    if (!folded) padded.resize(static_cast<size_t>(hi - lo));
     ring.resize(static_cast<size_t>(v.Taps) * static_cast<size_t>(n) * 4);
     std::fill(ringRow.begin(), ringRow.end(), -1);
     out.resize(static_cast<size_t>(n));
-    const int16_t* weightsH = h.Weights.data() + static_cast<size_t>(x0) * h.Taps;
+    passes.Prepare(h.Weights.data() + static_cast<size_t>(x0) * h.Taps, h.Taps, n, prepared);
+    const int16_t* weightsH = prepared.data();
 
     for (int yi = 0; yi < v.Count; ++yi) {
       for (int k = 0; k < v.Taps; ++k) {
@@ -248,18 +281,25 @@ void StretchFiltered(TBitmap32& dst, const TBitmap32& src, const TSpan& sx, cons
         int16_t* buf = ring.data() + slot * static_cast<size_t>(n) * 4;
         if (ringRow[slot] != r) {
           const TColor32* s = src.ScanLine(static_cast<int>(sy.Src0 + r)) + sx.Src0;
-          const int64_t last = sx.SrcLen - 1;
-          for (int64_t j = 0; j < hi - lo; ++j)
-            padded[static_cast<size_t>(j)] = s[std::clamp<int64_t>(lo + j, 0, last)];
-          passes.Horz(padded.data(), starts.data(), weightsH, h.Taps, n, buf);
+          if (!folded) {
+            const int64_t last = sx.SrcLen - 1;
+            for (int64_t j = 0; j < hi - lo; ++j)
+              padded[static_cast<size_t>(j)] = s[std::clamp<int64_t>(lo + j, 0, last)];
+            s = padded.data();
+          }
+          passes.Horz(s, starts.data(), weightsH, h.Taps, n, buf);
           ringRow[slot] = r;
         }
         rows[static_cast<size_t>(k)] = buf;
       }
-      passes.Vert(rows.data(), v.Weights.data() + static_cast<size_t>(yi) * v.Taps, v.Taps, n,
-                  out.data());
       TColor32* d = dst.ScanLine(static_cast<int>(sy.Dst0 + sy.Vis0 + yi)) + sx.Dst0 + sx.Vis0 + x0;
-      WriteRow(d, out.data(), static_cast<size_t>(n), drawMode, combineMode, masterAlpha);
+      const int16_t* weightsV = v.Weights.data() + static_cast<size_t>(yi) * v.Taps;
+      if (drawMode == dmOpaque) {
+        passes.Vert(rows.data(), weightsV, v.Taps, n, d); // straight into the destination
+      } else {
+        passes.Vert(rows.data(), weightsV, v.Taps, n, out.data());
+        BlendLine(out.data(), d, static_cast<size_t>(n), masterAlpha, combineMode);
+      }
     }
   }
 }

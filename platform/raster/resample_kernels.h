@@ -25,12 +25,20 @@ struct TContribs {
   std::vector<int16_t> Weights;
 };
 
+// Turns a table's plain weights (count × taps) into the layout a horizontal pass reads;
+// done once per draw. The reference keeps the plain layout.
+using THorzPrepare = void (*)(const int16_t* weights, int taps, int count,
+                              std::vector<int16_t>& prepared);
+void HorzPrepareReference(const int16_t* weights, int taps, int count,
+                          std::vector<int16_t>& prepared);
+
 // row: the source row (already extended by repeated edges so that every index is valid);
-// start: count first indices; weights: count × taps (taps even); out: count × 4 int16.
+// start: count first indices; weights: count × taps (taps even), as prepared by the same
+// implementation; out: count × 4 int16.
 //   out[i][c] = sat16((sum_k w[i][k] * row[start[i] + k][c] + 128) >> 8)
 using THorzPass = void (*)(const TColor32* row, const int32_t* start, const int16_t* weights,
                            int taps, int count, int16_t* out);
-// rows: taps pointers (taps even) to int16 rows of count pixels, weights: taps values.
+// rows: taps pointers to int16 rows of count pixels, weights: taps values.
 //   out[x][c] = clamp((sum_k w[k] * rows[k][x][c] + 2^19) >> 20, 0, 255)
 using TVertPass = void (*)(const int16_t* const* rows, const int16_t* weights, int taps, int count,
                            TColor32* out);
@@ -67,6 +75,7 @@ inline TColor32 VertPixel(const int16_t* const* rows, const int16_t* w, int taps
 }
 
 #if defined(KARTOLINO_HAVE_AVX2)
+void HorzPrepareAvx2(const int16_t* weights, int taps, int count, std::vector<int16_t>& prepared);
 void HorzPassAvx2(const TColor32* row, const int32_t* start, const int16_t* weights, int taps,
                   int count, int16_t* out);
 void VertPassAvx2(const int16_t* const* rows, const int16_t* weights, int taps, int count,
