@@ -13,6 +13,8 @@ packages=(
   qt6-base-dev
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev libclang-rt-14-dev
+  # benchmarks only: the peer library the raster benchmark compares against
+  libpixman-1-dev
   # fonts the tests and the sample card use
   fonts-liberation2 fonts-dejavu-core fontconfig
   # headless display for running the application and taking screenshots
