@@ -56,7 +56,7 @@ void Ours(benchmark::State& state, TStretchFilter filter, double scale, TResampl
   SetRate(state, w, h);
 }
 
-enum TPixmanFilter { pxBilinear, pxLanczos3, pxMitchell };
+enum TPixmanFilter { pxBilinear, pxLinear, pxLanczos3, pxMitchell };
 
 void Pixman(benchmark::State& state, TPixmanFilter filter, double scale) {
   const TBitmap32& src = Source();
@@ -76,7 +76,9 @@ void Pixman(benchmark::State& state, TPixmanFilter filter, double scale) {
   } else {
     // The same kernel as ours: reconstructing when enlarging, widened by the scale as
     // the sampling kernel when reducing.
-    const pixman_kernel_t k = filter == pxLanczos3 ? PIXMAN_KERNEL_LANCZOS3 : PIXMAN_KERNEL_CUBIC;
+    const pixman_kernel_t k = filter == pxLanczos3 ? PIXMAN_KERNEL_LANCZOS3
+                              : filter == pxLinear ? PIXMAN_KERNEL_LINEAR
+                                                   : PIXMAN_KERNEL_CUBIC;
     const bool up = scale > 1;
     int n = 0;
     pixman_fixed_t* params = pixman_filter_create_separable_convolution(
@@ -106,6 +108,8 @@ OURS(Linear_Up, sfLinear, kUp, rkOptimised);
 PIXMAN(Bilinear_Up, pxBilinear, kUp);
 OURS(Linear_Down, sfLinear, kDown, rkOptimised);
 PIXMAN(Bilinear_Down, pxBilinear, kDown);
+// pixman's bilinear filter does not widen when reducing; this is its widened linear kernel.
+PIXMAN(LinearConvolution_Down, pxLinear, kDown);
 OURS(Lanczos_Up, sfLanczos, kUp, rkOptimised);
 PIXMAN(Lanczos3_Up, pxLanczos3, kUp);
 OURS(Lanczos_Down, sfLanczos, kDown, rkOptimised);

@@ -85,16 +85,16 @@ template <int kTaps>
 void VertPassT(const int16_t* const* rows, const int16_t* weights, int taps, int count,
                TColor32* out) {
   const int n = kTaps ? kTaps : taps;
+  // Weight pairs broadcast once per row; very long kernels (large reductions) broadcast
+  // the ones beyond the table inside the loop.
   constexpr int kMaxPairs = 32;
-  __m256i w[kMaxPairs];
+  __m256i table[kMaxPairs];
   const int pairs = n / 2;
-  for (int p = 0; p < pairs && p < kMaxPairs; ++p)
-    w[p] = _mm256_set1_epi32(static_cast<int32_t>(
+  const auto pairWeight = [weights](int p) {
+    return _mm256_set1_epi32(static_cast<int32_t>(
         static_cast<uint16_t>(weights[2 * p]) | (static_cast<uint32_t>(weights[2 * p + 1]) << 16)));
-  if (pairs > kMaxPairs) {
-    for (int x = 0; x < count; ++x) out[x] = VertPixel(rows, weights, taps, x);
-    return;
-  }
+  };
+  for (int p = 0; p < pairs && p < kMaxPairs; ++p) table[p] = pairWeight(p);
   const __m256i single = _mm256_set1_epi32(n % 2 ? static_cast<uint16_t>(weights[n - 1]) : 0);
   const __m256i round = _mm256_set1_epi32(1 << (kVertShift - 1));
   int x = 0;
@@ -109,14 +109,15 @@ void VertPassT(const int16_t* const* rows, const int16_t* weights, int taps, int
       hi1 = _mm256_add_epi32(hi1, _mm256_madd_epi16(_mm256_unpackhi_epi16(a1, z), single));
     }
     for (int p = 0; p < pairs; ++p) {
+      const __m256i wp = p < kMaxPairs ? table[p] : pairWeight(p);
       const int16_t* ra = rows[2 * p] + 4 * x;
       const int16_t* rb = rows[2 * p + 1] + 4 * x;
       const __m256i a0 = Load256(ra), b0 = Load256(rb);
       const __m256i a1 = Load256(ra + 16), b1 = Load256(rb + 16);
-      lo0 = _mm256_add_epi32(lo0, _mm256_madd_epi16(_mm256_unpacklo_epi16(a0, b0), w[p]));
-      hi0 = _mm256_add_epi32(hi0, _mm256_madd_epi16(_mm256_unpackhi_epi16(a0, b0), w[p]));
-      lo1 = _mm256_add_epi32(lo1, _mm256_madd_epi16(_mm256_unpacklo_epi16(a1, b1), w[p]));
-      hi1 = _mm256_add_epi32(hi1, _mm256_madd_epi16(_mm256_unpackhi_epi16(a1, b1), w[p]));
+      lo0 = _mm256_add_epi32(lo0, _mm256_madd_epi16(_mm256_unpacklo_epi16(a0, b0), wp));
+      hi0 = _mm256_add_epi32(hi0, _mm256_madd_epi16(_mm256_unpackhi_epi16(a0, b0), wp));
+      lo1 = _mm256_add_epi32(lo1, _mm256_madd_epi16(_mm256_unpacklo_epi16(a1, b1), wp));
+      hi1 = _mm256_add_epi32(hi1, _mm256_madd_epi16(_mm256_unpackhi_epi16(a1, b1), wp));
     }
     const __m256i v0 =
         _mm256_packs_epi32(_mm256_srai_epi32(lo0, kVertShift), _mm256_srai_epi32(hi0, kVertShift));
