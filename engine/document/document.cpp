@@ -925,6 +925,13 @@ void TdtpDocument::SetDefaultPageColor(TColor c) {
   Repaint();
 }
 
+void TdtpDocument::SetDefaultBackground(const TBitmap32* bitmap) {
+  m_DefaultBackground = bitmap ? std::make_unique<TBitmap32>(*bitmap) : nullptr;
+  DocumentChanged();
+  MarkDefaultThumbnailsDirty();
+  Repaint();
+}
+
 void TdtpDocument::SetDefaultGridColor(TColor c) {
   if (c == m_DefaultGridColor) return;
   m_DefaultGridColor = c;

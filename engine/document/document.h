@@ -25,6 +25,8 @@ class TdtpDocument;
 class IStreamStorage;
 class IDocumentHost;
 class TdtpHandlePainter;
+class TCanvas;
+class IPrinter;
 
 enum TdtpProgressType : uint8_t { ptLoad, ptSave, ptPrint, ptWizard };
 enum TdtpViewerModeType : uint8_t { vmBrowse, vmEdit, vmTextSelect, vmZoom, vmSlideshow };
@@ -52,6 +54,8 @@ using TdtpShapeXmlEvent =
     std::function<void(TdtpDocument* sender, TdtpShape* shape, xml::TXmlNode node)>;
 using TdtpCreateHandlePainterEvent = std::function<void(
     TdtpDocument* sender, TdtpShape* shape, std::unique_ptr<TdtpHandlePainter>& painter)>;
+using TdtpPaintEvent = std::function<void(TdtpDocument* sender, TCanvas& canvas,
+                                          const TDeviceContext& device, const TRect& pageRect)>;
 using TdtpXmlEvent = std::function<void(TdtpDocument* sender, xml::TXmlNode node)>;
 using TdtpProgressEvent = std::function<void(TdtpDocument* sender, TdtpProgressType kind, int count,
                                              int total, float percent)>;
@@ -205,6 +209,21 @@ public:
   bool CanUndo() const { return !m_UndoList.empty(); }
   bool CanRedo() const { return !m_RedoList.empty(); }
 
+  // The picture default pages show behind their shapes, or none.
+  TBitmap32* DefaultBackground() const { return m_DefaultBackground.get(); }
+  void SetDefaultBackground(const TBitmap32* bitmap);
+
+  // --- painting and printing ---------------------------------------------------------
+  // Renders the visible part of the current page for a clip rectangle of the view into
+  // `out` (sized to the clip). False when nothing may be painted now (printing, loading).
+  virtual bool PaintPage(const TRect& clip, TBitmap32& out);
+  // One printer sheet per page; indexes that name no page are skipped.
+  virtual void Print(const std::vector<int>& pageIndexes, IPrinter& printer);
+  void PrintAll(IPrinter& printer);
+  void PrintRange(int first, int count, IPrinter& printer);
+  // Progress of the page being printed: its bands report their share up to `hi` (0 … 1).
+  void ReportBandProgress(double hi);
+
   // --- clipboard ----------------------------------------------------------------------
   // The selection as an XML text ("Selection" with one "shape" per selected shape).
   virtual std::string SelectionToXml() const;
@@ -344,6 +363,8 @@ public:
   TdtpXmlEvent OnLoadAdditionalInfo;
   TdtpXmlEvent OnSaveAdditionalInfo;
   TdtpDocNotifyEvent OnUpdateScrollPosition;
+  TdtpPaintEvent OnPaintBackground;
+  TdtpPaintEvent OnPaintForeground;
 
   // One tick of the animate timer (50 ms); public so hosts and tests can drive it.
   void AnimateTimerTick();
@@ -364,6 +385,10 @@ protected:
   // Takes the newest group off a list and executes it newest first.
   bool RunGroup(std::deque<TdtpCommandPtr>& from);
   std::string ClipboardContent() const;
+  void ReportPrintProgress(int count, int total, float percent);
+  int m_PrintProgressCount = 0;
+  int m_PrintProgressTotal = 0;
+  std::unique_ptr<TBitmap32> m_DefaultBackground;
 
   IDocumentHost* m_Host = nullptr;
   int m_AnimateTimer = 0;

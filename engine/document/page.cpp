@@ -60,6 +60,16 @@ bool TdtpPage::BackgroundTiled() {
   return UsesDefaults() ? m_Document->DefaultBackgroundTiled() : m_BackgroundTiled;
 }
 
+TBitmap32* TdtpPage::BackgroundBitmap() {
+  return UsesDefaults() ? m_Document->DefaultBackground() : m_BackgroundImage.get();
+}
+
+void TdtpPage::SetBackgroundImage(const TBitmap32* bitmap) {
+  m_BackgroundImage = bitmap ? std::make_unique<TBitmap32>(*bitmap) : nullptr;
+  Invalidate();
+  Changed();
+}
+
 int TdtpPage::HelperMethod() const {
   return m_Document ? m_Document->HelperMethod() : hmNone;
 }

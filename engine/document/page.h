@@ -11,6 +11,8 @@
 
 namespace dtp {
 
+class IPrinter;
+
 class TdtpPage : public TdtpShape {
 public:
   TdtpPage();
@@ -74,6 +76,23 @@ public:
   void SetThumbnailDirty(bool v) { m_ThumbnailDirty = v; }
   bool HasThumbnail() const { return m_Thumbnail != nullptr; }
 
+  // --- painting and printing ---------------------------------------------------------
+  // The effective background picture (the document's default one for a default page).
+  TBitmap32* BackgroundBitmap();
+  // The page's own background picture (a copy is kept; none clears it).
+  void SetBackgroundImage(const TBitmap32* bitmap);
+  // Prints the page onto a device rectangle, turned by `rotation` quarter turns
+  // counter-clockwise and mirrored as asked, at `dpm` (0: the scale that fits).
+  virtual void PrintTo(IPrinter& printer, const TRect& rect, bool mirrorH, bool mirrorV,
+                       int rotation, float dpm);
+  virtual void PrintTo150(IPrinter& printer, const TRect& rect, bool mirrorH, bool mirrorV,
+                          int rotation);
+  // Draws the whole page into a rectangle of any bitmap (thumbnails), caching at most at
+  // `maxDpm`; with `fit` scaled to fit and centred.
+  void DrawTo(TBitmap32& target, const TRect& rect, float maxDpm, bool fit);
+  void Paint(TBitmap32& bitmap, const TDeviceContext& context) override;
+  void AfterPaint(TBitmap32& bitmap, const TDeviceContext& context) override;
+
   // --- overridden shape operations ----------------------------------------------------
   TFloatPoint SnapPoint(TFloatPoint p) const override;
   void SetDocument(TdtpDocument* doc) override;
@@ -96,6 +115,7 @@ private:
   bool m_BackgroundTiled = false;
   bool m_ContentLoaded = true;
   std::unique_ptr<TBitmap32> m_Thumbnail;
+  std::unique_ptr<TBitmap32> m_BackgroundImage;
   bool m_ThumbnailDirty = false;
 };
 
