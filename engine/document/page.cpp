@@ -189,6 +189,7 @@ const TBitmap32* TdtpPage::Thumbnail() {
   const int h = std::max(1, m_Document->ThumbnailHeight());
   auto bmp = std::make_unique<TBitmap32>(w, h);
   bmp->Clear(Color32FromColor(m_Document->Color()));
+  if (w > 2 && h > 2) DrawTo(*bmp, {1, 1, w - 1, h - 1}, kDpm150, true);
   // The frame around the fitted page.
   if (m_DocWidth > 0 && m_DocHeight > 0) {
     const double s = std::min(double(h) / m_DocHeight, double(w) / m_DocWidth);

@@ -169,3 +169,20 @@ TEST(PageXml, OwnPageElementsComeFirstAndInOrder) {
 
 } // namespace
 } // namespace dtp
+
+namespace dtp {
+namespace {
+
+TEST(Page, ThumbnailShowsThePage) {
+  TdtpDocument doc;
+  doc.SetPageWidth(105);
+  doc.SetPageHeight(148);
+  doc.SetDefaultPageColor(0x00FFFF); // yellow in 0x00BBGGRR
+  const TBitmap32* t = doc.CurrentPage()->Thumbnail();
+  EXPECT_EQ(t->Pixel(40, 30), 0xFFFFFF00u) << "the page colour inside the frame";
+  EXPECT_EQ(t->Pixel(5, 30), Color32FromColor(doc.Color())) << "the surround outside it";
+  EXPECT_FALSE(doc.IsPrinting());
+}
+
+} // namespace
+} // namespace dtp
