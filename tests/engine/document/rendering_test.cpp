@@ -314,18 +314,18 @@ TEST_F(Printing, BandedEqualsUnbandedForEveryRotationAndMirror) {
   b->SetBoundsAndAngle(30, 20, 15, 10, 20);
   doc.AddShape(std::move(b));
   TdtpPage* page = doc.CurrentPage();
-  const float dpm = 60; // 3600 × 2400 source pixels: several bands
+  const float dpm = 36; // 2160 × 1440 source pixels: more than one band
   for (int rotation = 0; rotation < 4; ++rotation)
     for (int mirror = 0; mirror < 3; ++mirror) {
       const bool mh = mirror == 1, mv = mirror == 2;
       const bool quarter = rotation % 2 == 1;
-      const int w = quarter ? 2400 : 3600, h = quarter ? 3600 : 2400;
+      const int w = quarter ? 1440 : 2160, h = quarter ? 2160 : 1440;
       test::TRecordingPrinter banded(w, h);
       page->PrintTo(banded, {0, 0, w, h}, mh, mv, rotation, dpm);
       ASSERT_GT(banded.Bands.size(), 1u);
       // The same page as one band, by asking for a coarse resolution and scaling up.
       test::TRecordingPrinter whole(w, h);
-      page->PrintTo(whole, {0, 0, w, h}, mh, mv, rotation, 20);
+      page->PrintTo(whole, {0, 0, w, h}, mh, mv, rotation, 18);
       ASSERT_EQ(whole.Bands.size(), 1u);
       const TBitmap32 x = banded.Assemble(), y = whole.Assemble();
       int bad = 0;
