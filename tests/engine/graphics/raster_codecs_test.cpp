@@ -639,8 +639,9 @@ TEST(JpgFormat, RejectsBadInputWithAClearMessage) {
   }
 }
 
-// A progressive JPEG written by libjpeg itself (the format writes baseline files only).
-Bytes ProgressiveJpeg(const TBitmap32& bmp) {
+// JPEG files written by libjpeg itself in layouts the format never writes: progressive,
+// greyscale, or CMYK with the Adobe convention (255 = no ink).
+Bytes LibJpeg(const TBitmap32& bmp, bool progressive, J_COLOR_SPACE space = JCS_RGB) {
   jpeg_compress_struct c;
   jpeg_error_mgr err;
   c.err = jpeg_std_error(&err);
@@ -650,18 +651,25 @@ Bytes ProgressiveJpeg(const TBitmap32& bmp) {
   jpeg_mem_dest(&c, &buffer, &size);
   c.image_width = JDIMENSION(bmp.Width());
   c.image_height = JDIMENSION(bmp.Height());
-  c.input_components = 3;
-  c.in_color_space = JCS_RGB;
+  c.input_components = space == JCS_GRAYSCALE ? 1 : space == JCS_CMYK ? 4 : 3;
+  c.in_color_space = space;
   jpeg_set_defaults(&c);
-  jpeg_simple_progression(&c);
+  jpeg_set_quality(&c, 95, TRUE);
+  if (progressive) jpeg_simple_progression(&c);
   jpeg_start_compress(&c, TRUE);
-  Bytes row(size_t(bmp.Width()) * 3);
+  Bytes row(size_t(bmp.Width()) * 4);
   while (c.next_scanline < c.image_height) {
     const TColor32* line = bmp.ScanLine(int(c.next_scanline));
     for (int x = 0; x < bmp.Width(); ++x) {
-      row[size_t(x) * 3] = uint8_t(line[x] >> 16);
-      row[size_t(x) * 3 + 1] = uint8_t(line[x] >> 8);
-      row[size_t(x) * 3 + 2] = uint8_t(line[x]);
+      const uint8_t r = uint8_t(line[x] >> 16), g = uint8_t(line[x] >> 8), b = uint8_t(line[x]);
+      uint8_t* p = &row[size_t(x) * size_t(c.input_components)];
+      if (space == JCS_GRAYSCALE) {
+        p[0] = g;
+      } else if (space == JCS_CMYK) {
+        p[0] = r, p[1] = g, p[2] = b, p[3] = 255;
+      } else {
+        p[0] = r, p[1] = g, p[2] = b;
+      }
     }
     JSAMPROW p = row.data();
     jpeg_write_scanlines(&c, &p, 1);
@@ -673,18 +681,37 @@ Bytes ProgressiveJpeg(const TBitmap32& bmp) {
   return out;
 }
 
+TEST(JpgFormat, GreyAndCmykPicturesBecomeOpaqueRgb) {
+  TBitmap32 src = SmoothBitmap(32, 16);
+  const TBitmap32 cmyk = DecodeWith<TdtpJpgFormat>(LibJpeg(src, false, JCS_CMYK));
+  EXPECT_GE(Psnr(src, cmyk), 35.0);
+  for (int i = 0; i < 32 * 16; ++i)
+    src.Bits()[i] = 0xFF000000u | ((src.Bits()[i] >> 8) & 0xFF) * 0x010101u;
+  const TBitmap32 grey = DecodeWith<TdtpJpgFormat>(LibJpeg(src, false, JCS_GRAYSCALE));
+  EXPECT_GE(Psnr(src, grey), 40.0);
+  EXPECT_EQ(grey.Pixel(3, 3) >> 24, 0xFFu);
+}
+
 TEST(JpgFormat, ProgressivePicturesDecodeUpToFiveHundredScans) {
   const TBitmap32 src = SmoothBitmap(24, 16);
-  const Bytes progressive = ProgressiveJpeg(src);
+  const Bytes progressive = LibJpeg(src, true);
   EXPECT_GE(Psnr(src, DecodeWith<TdtpJpgFormat>(progressive)), 30.0);
 
-  // The last scan (a refinement) repeated: libjpeg only warns about such a progression,
-  // so without a limit it would read every copy.
-  size_t sos = 0;
+  // A first-pass AC scan repeated at the end: libjpeg only warns about such a
+  // progression and each copy decodes on its own, so without a limit it reads them all.
+  std::vector<size_t> sos;
   for (size_t i = 2; i + 1 < progressive.size(); ++i)
-    if (progressive[i] == 0xFF && progressive[i + 1] == 0xDA) sos = i;
-  ASSERT_GT(sos, 0u);
-  const Bytes scan(progressive.begin() + long(sos), progressive.end() - 2);
+    if (progressive[i] == 0xFF && progressive[i + 1] == 0xDA) sos.push_back(i);
+  ASSERT_GE(sos.size(), 4u);
+  // Each scan brings its own Huffman table (DHT) just before it.
+  auto tableBefore = [&](size_t at) {
+    size_t dht = 0;
+    for (size_t i = 2; i + 1 < at; ++i)
+      if (progressive[i] == 0xFF && progressive[i + 1] == 0xC4) dht = i;
+    return dht;
+  };
+  const Bytes scan(progressive.begin() + long(tableBefore(sos[2])),
+                   progressive.begin() + long(tableBefore(sos[3])));
   auto withScans = [&](int copies) {
     Bytes out(progressive.begin(), progressive.end() - 2);
     for (int i = 0; i < copies; ++i) out.insert(out.end(), scan.begin(), scan.end());
@@ -695,6 +722,10 @@ TEST(JpgFormat, ProgressivePicturesDecodeUpToFiveHundredScans) {
   EXPECT_EQ(DecodeError<TdtpJpgFormat>(withScans(480)), "");
   EXPECT_EQ(DecodeError<TdtpJpgFormat>(withScans(600)),
             "JPEG image is not valid (more than 500 scans)");
+  // A progressive frame keeps every coefficient until the last scan: a lying size must
+  // fail on the memory bound, not allocate gigabytes.
+  EXPECT_EQ(DecodeError<TdtpJpgFormat>(WithJpegSize(progressive, 60000, 60000), 4000),
+            "JPEG image is not valid (Backing store not supported)");
 }
 
 // ---------------------------------------------------------------- GIF
