@@ -106,9 +106,10 @@ void TdtpDocument::Clear() {
   m_CurrentPageIndex = -1;
   m_ClipboardSourcePage = nullptr;
   ClearUndo();
-  // The storage container and the default background picture belong to the file layer;
-  // a container the document does not own is only let go.
-  m_Storage = nullptr;
+  // A container the document does not own is only let go; its own one is emptied.
+  m_OwnStorage->Clear();
+  m_Storage = m_OwnStorage.get();
+  m_DefaultBackground.reset();
   SetDefaults();
   m_Modified = true;
   m_LastModifiedTick = TickCount();

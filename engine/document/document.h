@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/persistence/storage.h"
 #include "engine/shapes/command.h"
 #include "engine/shapes/device_context.h"
 #include "platform/core/color.h"
@@ -138,14 +139,29 @@ public:
   bool Modified() const { return m_Modified; }
   virtual void SetModified(bool value);
   void DocumentChanged();
-  // The storage container of the card, or none.
+  // The storage container of the card: the document's own unless one was set.
   IStreamStorage* Storage() const { return m_Storage; }
   void SetStorage(IStreamStorage* storage) { m_Storage = storage; }
+  TvqStorage* OwnStorage() const { return m_OwnStorage.get(); }
   // The shape being edited in place, or none.
   TdtpShape* EditShape() const { return m_EditShape; }
   void LeaveEditing() { m_EditShape = nullptr; }
   // New document: no page, no undo, every setting back to its default.
   virtual void Clear();
+
+  // --- file operations (document_file.cpp) --------------------------------------------
+  // Reads the card from the bound container: settings, then every page unloaded with its
+  // thumbnail; page 0 is read at once.
+  virtual void LoadFromArchive();
+  virtual void ReadDocumentXml(xml::TXmlNode node);
+  // Writes the settings and every page that changed or was never stored.
+  virtual void SaveToArchive();
+  virtual void WriteDocumentXml(xml::TXmlNode node);
+  // A card that cannot be opened raises before the current document is cleared.
+  virtual void LoadFromFile(const std::string& fileName);
+  virtual void LoadFromStream(const TvqStream& stream);
+  virtual void SaveToFile(const std::string& fileName);
+  virtual void SaveToStream(TvqStream& stream);
   const std::string& Version() const { return m_Version; }
 
   // --- view scale ---------------------------------------------------------------------
@@ -403,7 +419,8 @@ protected:
   int m_LoadingCount = 0;
   bool m_Modified = false;
   uint32_t m_LastModifiedTick = 0;
-  IStreamStorage* m_Storage = nullptr;
+  std::unique_ptr<TvqStorage> m_OwnStorage = std::make_unique<TvqStorage>();
+  IStreamStorage* m_Storage = m_OwnStorage.get();
   TdtpShape* m_EditShape = nullptr;
   TdtpShape* m_FocusedShape = nullptr;
   std::string m_ClipboardText;
