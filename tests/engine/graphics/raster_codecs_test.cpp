@@ -202,7 +202,7 @@ TEST(RasterRoundTrip, EveryFormatRefusesPagesAfterTheFirst) {
 
 // ---------------------------------------------------------------- BMP
 
-struct TBmpSpec { // designated initialisers leave the rest at these defaults
+struct TBmpLayout { // designated initialisers leave the rest at these defaults
   uint32_t headerSize = 40;
   int32_t w = 1, h = 1;
   uint16_t planes = 1, bpp = 24;
@@ -214,7 +214,7 @@ struct TBmpSpec { // designated initialisers leave the rest at these defaults
   int64_t offBits = -1; // -1: right after the palette
 };
 
-Bytes MakeBmp(const TBmpSpec& s) {
+Bytes MakeBmp(const TBmpLayout& s) {
   Bytes h(14 + std::max<uint32_t>(s.headerSize, 40), 0);
   h[0] = 'B', h[1] = 'M';
   PutU32(h, 14, s.headerSize);
@@ -251,7 +251,7 @@ Bytes MakeBmp(const TBmpSpec& s) {
 TEST(BmpFormat, ReadsForeignLayouts) {
   struct Case {
     const char* name;
-    TBmpSpec spec;
+    TBmpLayout layout;
     std::vector<TColor32> expected; // rows from the top
   };
   const uint32_t red = 0xFF0000, green = 0x00FF00, blue = 0x0000FF, white = 0xFFFFFF;
@@ -320,8 +320,8 @@ TEST(BmpFormat, ReadsForeignLayouts) {
        {B, B, R, B}},
   };
   for (const Case& c : cases) {
-    const TBitmap32 bmp = DecodeWith<TdtpBmpFormat>(MakeBmp(c.spec));
-    const int w = c.spec.w, h = std::abs(c.spec.h);
+    const TBitmap32 bmp = DecodeWith<TdtpBmpFormat>(MakeBmp(c.layout));
+    const int w = c.layout.w, h = std::abs(c.layout.h);
     ASSERT_EQ(bmp.Width(), w) << c.name;
     ASSERT_EQ(bmp.Height(), h) << c.name;
     for (int i = 0; i < w * h; ++i)
@@ -349,9 +349,9 @@ TEST(BmpFormat, WritesA40ByteHeaderBottomUp) {
 }
 
 TEST(BmpFormat, RejectsBadInputWithAClearMessage) {
-  auto valid = [] { return TBmpSpec{.w = 10, .h = 10, .pixels = Bytes(320, 0)}; };
-  auto with = [&](std::function<void(TBmpSpec&)> f) {
-    TBmpSpec s = valid();
+  auto valid = [] { return TBmpLayout{.w = 10, .h = 10, .pixels = Bytes(320, 0)}; };
+  auto with = [&](std::function<void(TBmpLayout&)> f) {
+    TBmpLayout s = valid();
     f(s);
     return MakeBmp(s);
   };
@@ -359,7 +359,7 @@ TEST(BmpFormat, RejectsBadInputWithAClearMessage) {
   wrongMagic[1] = 'X';
   Bytes headerCut = MakeBmp(valid());
   headerCut.resize(30);
-  Bytes paletteCut = with([](TBmpSpec& s) {
+  Bytes paletteCut = with([](TBmpLayout& s) {
     s.bpp = 8;
     s.colorsUsed = 256;
     s.palette.assign(10, 0);
@@ -374,54 +374,54 @@ TEST(BmpFormat, RejectsBadInputWithAClearMessage) {
       {"wrong magic", wrongMagic, invalid + "(wrong signature)"},
       {"empty file", {}, invalid + "(truncated data)"},
       {"header cut short", headerCut, invalid + "(truncated data)"},
-      {"unknown header size", with([](TBmpSpec& s) { s.headerSize = 20; }),
+      {"unknown header size", with([](TBmpLayout& s) { s.headerSize = 20; }),
        invalid + "(unknown header size)"},
-      {"two planes", with([](TBmpSpec& s) { s.planes = 2; }), invalid + "(plane count is not 1)"},
-      {"7 bits per pixel", with([](TBmpSpec& s) { s.bpp = 7; }),
+      {"two planes", with([](TBmpLayout& s) { s.planes = 2; }), invalid + "(plane count is not 1)"},
+      {"7 bits per pixel", with([](TBmpLayout& s) { s.bpp = 7; }),
        invalid + "(unsupported bit depth)"},
-      {"embedded JPEG", with([](TBmpSpec& s) { s.compression = 4; }),
+      {"embedded JPEG", with([](TBmpLayout& s) { s.compression = 4; }),
        invalid + "(unsupported compression)"},
-      {"RLE8 on 24 bits", with([](TBmpSpec& s) { s.compression = 1; }),
+      {"RLE8 on 24 bits", with([](TBmpLayout& s) { s.compression = 1; }),
        invalid + "(unsupported compression)"},
-      {"negative width", with([](TBmpSpec& s) { s.w = -10; }), invalid + "(negative width)"},
-      {"65535 x 65535", with([](TBmpSpec& s) { s.w = s.h = 65535; }),
+      {"negative width", with([](TBmpLayout& s) { s.w = -10; }), invalid + "(negative width)"},
+      {"65535 x 65535", with([](TBmpLayout& s) { s.w = s.h = 65535; }),
        "Image too large (65535 x 65535 pixels)"},
-      {"w x h beyond 32 bits", with([](TBmpSpec& s) { s.w = s.h = 65536; }),
+      {"w x h beyond 32 bits", with([](TBmpLayout& s) { s.w = s.h = 65536; }),
        "Image too large (65536 x 65536 pixels)"},
-      {"sides fine, too many pixels", with([](TBmpSpec& s) { s.w = s.h = 20000; }),
+      {"sides fine, too many pixels", with([](TBmpLayout& s) { s.w = s.h = 20000; }),
        "Image too large (20000 x 20000 pixels)"},
-      {"lying height", with([](TBmpSpec& s) { s.h = 11; }), invalid + "(truncated data)"},
-      {"pixel data cut short", with([](TBmpSpec& s) { s.pixels.resize(100); }),
+      {"lying height", with([](TBmpLayout& s) { s.h = 11; }), invalid + "(truncated data)"},
+      {"pixel data cut short", with([](TBmpLayout& s) { s.pixels.resize(100); }),
        invalid + "(truncated data)"},
-      {"palette larger than 8 bits allow", with([](TBmpSpec& s) {
+      {"palette larger than 8 bits allow", with([](TBmpLayout& s) {
          s.bpp = 8;
          s.colorsUsed = 300;
          s.palette.assign(300, 0);
        }),
        invalid + "(palette has more entries than the bit depth allows)"},
       {"palette cut short", paletteCut, invalid + "(truncated data)"},
-      {"index outside the palette", with([](TBmpSpec& s) {
+      {"index outside the palette", with([](TBmpLayout& s) {
          s.bpp = 8;
          s.colorsUsed = 2;
          s.palette = {0, 0xFFFFFF};
          s.pixels.assign(120, 5);
        }),
        invalid + "(colour index outside the palette)"},
-      {"pixel offset inside the header", with([](TBmpSpec& s) { s.offBits = 20; }),
+      {"pixel offset inside the header", with([](TBmpLayout& s) { s.offBits = 20; }),
        invalid + "(pixel data overlaps the header)"},
-      {"pixel offset past the end", with([](TBmpSpec& s) { s.offBits = 100000; }),
+      {"pixel offset past the end", with([](TBmpLayout& s) { s.offBits = 100000; }),
        invalid + "(truncated data)"},
-      {"RLE run past the row", with([](TBmpSpec& s) {
+      {"RLE run past the row", with([](TBmpLayout& s) {
          s.w = 2, s.h = 1, s.bpp = 8, s.compression = 1, s.palette.assign(256, 0);
          s.pixels = {5, 1, 0, 1};
        }),
        invalid + "(run outside the picture)"},
-      {"RLE without end marker", with([](TBmpSpec& s) {
+      {"RLE without end marker", with([](TBmpLayout& s) {
          s.w = 2, s.h = 1, s.bpp = 8, s.compression = 1, s.palette.assign(256, 0);
          s.pixels = {2, 1};
        }),
        invalid + "(truncated data)"},
-      {"bit fields with holes", with([](TBmpSpec& s) {
+      {"bit fields with holes", with([](TBmpLayout& s) {
          s.bpp = 16, s.compression = 3, s.masks = {0x0F0F, 0x00F0, 0xF000};
          s.pixels.assign(200, 0);
        }),
@@ -616,7 +616,7 @@ TEST(JpgFormat, RejectsBadInputWithAClearMessage) {
     int32_t maxW;
     std::string message;
   } cases[] = {
-      {"wrong magic", MakeBmp(TBmpSpec{}), 4000,
+      {"wrong magic", MakeBmp(TBmpLayout{}), 4000,
        invalid + "(Not a JPEG file: starts with 0x42 0x4d)"},
       {"empty", {}, 4000, invalid + "(Premature end of input file)"},
       {"truncated", truncated, 4000, invalid + "(Premature end of input file)"},
