@@ -139,7 +139,9 @@ int Info(const std::string& file, std::ostream& out) {
        << ", " << Number(doc.DefaultMarginTop()) << ", " << Number(doc.DefaultMarginRight()) << ", "
        << Number(doc.DefaultMarginBottom()) << " mm, colour "
        << Hex8(static_cast<uint32_t>(doc.DefaultPageColor())) << "\n";
-  text << "render resolution: " << Number(doc.RenderDpm() * kMmPerInch) << " dpi\n";
+  // The file keeps six digits of dots per millimetre: 300 dpi reads back as 299.9994.
+  text << "render resolution: " << std::setprecision(4) << doc.RenderDpm() * kMmPerInch
+       << std::setprecision(6) << " dpi\n";
   text << "pages: " << doc.PageCount() << "\n";
   for (int p = 0; p < doc.PageCount(); ++p) {
     TdtpPage& page = *doc.Pages(p);
