@@ -6,6 +6,7 @@
 #include <exception>
 
 #include "engine/document/page.h"
+#include "engine/persistence/resource_thread.h"
 #include "engine/persistence/stream_storage.h"
 #include "engine/shapes/handles.h"
 #include "engine/shapes/shape.h"
@@ -47,6 +48,9 @@ std::string ThumbPartName(int number) {
 // construction
 
 TdtpDocument::TdtpDocument() {
+  m_DefaultBgrImage = std::make_unique<TdtpBitmapResource>();
+  m_DefaultBgrImage->SetDocument(this);
+  m_DefaultBgrImage->OnObjectChange = [this](TdtpResource*) { DefaultBgrChanged(); };
   SetDefaults();
   BuildHitOffsets();
   m_Modified = true;
@@ -60,6 +64,7 @@ TdtpDocument::~TdtpDocument() {
   // Pages go first, while the document they report to still exists.
   DisconnectCurrentPage();
   m_Pages.clear();
+  m_DefaultBgrImage.reset();
 }
 
 void TdtpDocument::SetDefaults() {
@@ -97,6 +102,7 @@ uint32_t TdtpDocument::TickCount() const {
 }
 
 void TdtpDocument::Clear() {
+  TResourcesGuard resources;
   for (auto& page : m_Pages) {
     page->ClearShapes();
     ShapeDestroyed(page.get());
@@ -109,7 +115,8 @@ void TdtpDocument::Clear() {
   // A container the document does not own is only let go; its own one is emptied.
   m_OwnStorage->Clear();
   m_Storage = m_OwnStorage.get();
-  m_DefaultBackground.reset();
+  m_DefaultBgrImage->SetStorage(rsEmbedded);
+  m_DefaultBgrImage->Clear();
   SetDefaults();
   m_Modified = true;
   m_LastModifiedTick = TickCount();
@@ -146,6 +153,7 @@ int TdtpDocument::AddPage(std::unique_ptr<TdtpPage> page) {
 }
 
 void TdtpDocument::DeletePage(int index) {
+  TResourcesGuard resources;
   TdtpPage* page = Pages(index);
   if (!page) return;
   const int oldCount = PageCount();
@@ -216,6 +224,7 @@ void TdtpDocument::DisconnectCurrentPage() {
 }
 
 void TdtpDocument::LoadPage(int index) {
+  TResourcesGuard resources;
   TLoadingGuard loading(*this);
   TdtpPage* page = Pages(index);
   if (!m_Storage || !page) return;
@@ -926,8 +935,22 @@ void TdtpDocument::SetDefaultPageColor(TColor c) {
   Repaint();
 }
 
+TBitmap32* TdtpDocument::DefaultBackground() const {
+  try {
+    TLockedBitmap picture(m_DefaultBgrImage.get());
+    return picture.get();
+  } catch (const std::exception&) {
+    return nullptr;
+  }
+}
+
 void TdtpDocument::SetDefaultBackground(const TBitmap32* bitmap) {
-  m_DefaultBackground = bitmap ? std::make_unique<TBitmap32>(*bitmap) : nullptr;
+  m_DefaultBgrImage->SetBitmap(bitmap);
+  // Clearing a picture that was never decoded reports no change of its own.
+  if (!bitmap) DefaultBgrChanged();
+}
+
+void TdtpDocument::DefaultBgrChanged() {
   DocumentChanged();
   MarkDefaultThumbnailsDirty();
   Repaint();

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/persistence/resource.h"
 #include "engine/persistence/storage.h"
 #include "engine/shapes/command.h"
 #include "engine/shapes/device_context.h"
@@ -225,8 +226,13 @@ public:
   bool CanUndo() const { return !m_UndoList.empty(); }
   bool CanRedo() const { return !m_RedoList.empty(); }
 
-  // The picture default pages show behind their shapes, or none.
-  TBitmap32* DefaultBackground() const { return m_DefaultBackground.get(); }
+  // The picture default pages show behind their shapes ("DefaultBgrImage" in Index.xml).
+  TdtpBitmapResource& DefaultBgrImage() const { return *m_DefaultBgrImage; }
+  // The decoded default picture or none, without the resource lock: valid only while
+  // nothing can unload it (see TdtpPage::BackgroundBitmap).
+  TBitmap32* DefaultBackground() const;
+  // A copy of the picture becomes the default background (kept in Index.xml); none
+  // clears it.
   void SetDefaultBackground(const TBitmap32* bitmap);
 
   // --- painting and printing ---------------------------------------------------------
@@ -404,7 +410,10 @@ protected:
   void ReportPrintProgress(int count, int total, float percent);
   int m_PrintProgressCount = 0;
   int m_PrintProgressTotal = 0;
-  std::unique_ptr<TBitmap32> m_DefaultBackground;
+  // Released explicitly before the storage container it may write to.
+  std::unique_ptr<TdtpBitmapResource> m_DefaultBgrImage;
+  void DefaultBgrChanged();
+  void ReadDefaultBgrImage(xml::TXmlNode element);
 
   IDocumentHost* m_Host = nullptr;
   int m_AnimateTimer = 0;

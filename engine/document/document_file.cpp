@@ -13,7 +13,9 @@
 #include "engine/document/page.h"
 #include "engine/graphics/raster_formats.h"
 #include "engine/graphics/raster_stream.h"
+#include "engine/persistence/resource_thread.h"
 #include "engine/persistence/storage.h"
+#include "engine/persistence/xml_bitmap.h"
 #include "platform/core/errors.h"
 
 namespace dtp {
@@ -25,6 +27,7 @@ constexpr const char* kFontsPart = "Fonts.dat";
 constexpr const char* kNoIndex = "No index found in archive";
 constexpr const char* kNoArchive = "Archive does not exist";
 constexpr const char* kFileNotFound = "Cannot find file \"%s\"";
+constexpr const char* kStreamNotFound = "Stream \"%s\" not found in the storage";
 // Part numbers have four digits; higher numbers cannot come from a page list.
 constexpr int kMaxPartNumber = 9999;
 // A thumbnail side beyond this is not a preview but a request for a huge allocation.
@@ -139,6 +142,8 @@ void TdtpDocument::WriteDocumentXml(xml::TXmlNode node) {
   node.WriteFloat("DefaultGridSize", m_DefaultGridSize, 0);
   node.WriteColor("DefaultGridColor", m_DefaultGridColor, 0);
   node.WriteColor("DefaultPageColor", m_DefaultPageColor, 0);
+  if (m_DefaultBgrImage->HasContent())
+    m_DefaultBgrImage->SaveToXml(node.AddChild("DefaultBgrImage"));
   node.WriteBool("DefaultBgrTiled", m_DefaultBackgroundTiled, false);
   node.WriteInteger("ThumbnailWidth", m_ThumbnailWidth, 0);
   node.WriteInteger("ThumbnailHeight", m_ThumbnailHeight, 0);
@@ -172,6 +177,7 @@ void TdtpDocument::ReadDocumentXml(xml::TXmlNode node) {
   m_DefaultGridSize = f("DefaultGridSize", 5);
   m_DefaultGridColor = node.ReadColor("DefaultGridColor", 0xFFFFC0);
   m_DefaultPageColor = node.ReadColor("DefaultPageColor", 0xFFFFFF);
+  ReadDefaultBgrImage(node.FindChild("DefaultBgrImage"));
   m_DefaultBackgroundTiled = node.ReadBool("DefaultBgrTiled", false);
   m_ThumbnailWidth = ReadThumbnailSide(node, "ThumbnailWidth", 80);
   m_ThumbnailHeight = ReadThumbnailSide(node, "ThumbnailHeight", 60);
@@ -179,10 +185,40 @@ void TdtpDocument::ReadDocumentXml(xml::TXmlNode node) {
   if (OnLoadAdditionalInfo) OnLoadAdditionalInfo(this, node);
 }
 
+// A default picture that cannot be read leaves the card without it; the card still opens
+// and OnLoadError (with no shape) tells why.
+void TdtpDocument::ReadDefaultBgrImage(xml::TXmlNode element) {
+  TdtpBitmapResource& image = *m_DefaultBgrImage;
+  const auto report = [&](const std::string& message) {
+    if (OnLoadError) OnLoadError(this, nullptr, message);
+  };
+  try {
+    if (!element) {
+      image.Clear();
+    } else if (element.FindChild("SourceSize")) {
+      std::unique_ptr<TBitmap32> picture;
+      if (ReadXmlBitmap32(element.Parent(), element.Name(), picture))
+        image.SetBitmap(picture.get());
+      else
+        image.Clear();
+    } else {
+      const std::string archiveName = element.ReadString("ArchiveName");
+      image.LoadFromXml(element);
+      if (image.Storage() == rsExternal && image.IsMissing())
+        report(FormatMessage(kMsgResourceFileMissing, {image.FileName()}));
+      else if (image.Storage() == rsArchive && !archiveName.empty() && image.Data().Size() == 0)
+        report(FormatMessage(kStreamNotFound, {archiveName}));
+    }
+  } catch (const std::exception& e) {
+    report(e.what());
+  }
+}
+
 // ---------------------------------------------------------------------------------------
 // container
 
 void TdtpDocument::LoadFromArchive() {
+  TResourcesGuard resources;
   TLoadingGuard loading(*this);
   if (!m_Storage) throw EDtpError(kNoArchive);
   xml::TXmlDocument index;
@@ -209,6 +245,7 @@ void TdtpDocument::LoadFromArchive() {
 }
 
 void TdtpDocument::SaveToArchive() {
+  TResourcesGuard resources;
   if (!m_Storage) throw EDtpError(kNoArchive);
   {
     xml::TXmlDocument index;
@@ -242,6 +279,7 @@ void TdtpDocument::SaveToArchive() {
       else
         m_Storage->DeleteStream(ThumbPartName(p + 1));
     }
+    TrimResources();
   }
   if (OnProgress) OnProgress(this, ptSave, count, count, 1);
   SetModified(false);
@@ -270,6 +308,7 @@ template <class Bind> std::unique_ptr<TvqStorage> OpenCandidate(Bind bind) {
 void TdtpDocument::LoadFromFile(const std::string& fileName) {
   CheckBusy();
   TBusyGuard busy(*this, crHourGlass);
+  TResourcesGuard resources;
   std::error_code ec;
   if (fileName.empty() || !std::filesystem::is_regular_file(fileName, ec))
     throw EDtpError(FormatMessage(kFileNotFound, {fileName}));
@@ -288,6 +327,7 @@ void TdtpDocument::LoadFromFile(const std::string& fileName) {
 void TdtpDocument::LoadFromStream(const TvqStream& stream) {
   CheckBusy();
   TBusyGuard busy(*this, crHourGlass);
+  TResourcesGuard resources;
   auto storage = OpenCandidate([&](TvqStorage& s) { s.LoadFromStream(stream); });
   Clear();
   m_OwnStorage = std::move(storage);
@@ -298,6 +338,7 @@ void TdtpDocument::LoadFromStream(const TvqStream& stream) {
 void TdtpDocument::SaveToFile(const std::string& fileName) {
   CheckBusy();
   TBusyGuard busy(*this, crHourGlass);
+  TResourcesGuard resources;
   auto* archive = dynamic_cast<TvqStorage*>(m_Storage);
   if (!archive) throw EDtpError(kNoArchive);
   SaveToArchive();
@@ -313,6 +354,7 @@ void TdtpDocument::SaveToFile(const std::string& fileName) {
 void TdtpDocument::SaveToStream(TvqStream& stream) {
   CheckBusy();
   TBusyGuard busy(*this, crHourGlass);
+  TResourcesGuard resources;
   auto* archive = dynamic_cast<TvqStorage*>(m_Storage);
   if (!archive) throw EDtpError(kNoArchive);
   SaveToArchive();

@@ -4,6 +4,8 @@
 #include <cmath>
 
 #include "engine/document/document.h"
+#include "engine/persistence/xml_bitmap.h"
+#include "platform/core/errors.h"
 #include "platform/core/numeric.h"
 
 namespace dtp {
@@ -16,6 +18,18 @@ TdtpPage::TdtpPage() {
   UpdateMargins();
   m_DocWidth = 210;
   m_DocHeight = 297;
+  m_BackgroundImage = std::make_unique<TdtpBitmapResource>();
+  // A picture loaded from a file is the page's own: the page leaves the defaults.
+  m_BackgroundImage->OnChange = [this](TdtpResource*) {
+    SetIsDefaultPage(false);
+    Changed();
+  };
+  m_BackgroundImage->OnObjectChange = [this](TdtpResource*) {
+    m_BackgroundErrorReported = false;
+    Rebuild();
+    Invalidate();
+    Changed();
+  };
 }
 
 TdtpPage::~TdtpPage() = default;
@@ -60,12 +74,32 @@ bool TdtpPage::BackgroundTiled() {
   return UsesDefaults() ? m_Document->DefaultBackgroundTiled() : m_BackgroundTiled;
 }
 
+TdtpBitmapResource* TdtpPage::EffectiveBackgroundImage() {
+  return UsesDefaults() ? &m_Document->DefaultBgrImage() : m_BackgroundImage.get();
+}
+
+TLockedBitmap TdtpPage::LockedBackgroundBitmap() {
+  TdtpBitmapResource* resource = EffectiveBackgroundImage();
+  try {
+    return TLockedBitmap(resource);
+  } catch (const std::exception& e) {
+    // A picture that does not decode is left out of the painting; the reason is told once.
+    if (!m_BackgroundErrorReported) {
+      m_BackgroundErrorReported = true;
+      ReportError(e.what());
+    }
+    return {};
+  }
+}
+
 TBitmap32* TdtpPage::BackgroundBitmap() {
-  return UsesDefaults() ? m_Document->DefaultBackground() : m_BackgroundImage.get();
+  TLockedBitmap picture = LockedBackgroundBitmap();
+  return picture.get();
 }
 
 void TdtpPage::SetBackgroundImage(const TBitmap32* bitmap) {
-  m_BackgroundImage = bitmap ? std::make_unique<TBitmap32>(*bitmap) : nullptr;
+  SetIsDefaultPage(false);
+  m_BackgroundImage->SetBitmap(bitmap);
   Invalidate();
   Changed();
 }
@@ -141,6 +175,7 @@ void TdtpPage::SetIsDefaultPage(bool v) {
     m_GridSize = m_Document->DefaultGridSize();
     m_PageColor = m_Document->DefaultPageColor();
     m_BackgroundTiled = m_Document->DefaultBackgroundTiled();
+    m_BackgroundImage->Assign(m_Document->DefaultBgrImage());
   }
   m_IsDefaultPage = v;
 }
@@ -163,6 +198,12 @@ TFloatPoint TdtpPage::SnapPoint(TFloatPoint p) const {
 
 void TdtpPage::SetDocument(TdtpDocument* doc) {
   TdtpShape::SetDocument(doc);
+  m_BackgroundImage->SetDocument(doc);
+}
+
+void TdtpPage::GetResourceNames(std::vector<std::string>& list) const {
+  TdtpShape::GetResourceNames(list);
+  m_BackgroundImage->GetResourceNames(list);
 }
 
 void TdtpPage::SetModified(bool flag) {
@@ -233,6 +274,8 @@ void TdtpPage::SaveToXml(xml::TXmlNode node) const {
     node.AddChild("PageColor").SetValue(xml::ColorToText(m_PageColor));
     node.WriteFloat("PageWidth", m_DocWidth, 0);
     node.WriteFloat("PageHeight", m_DocHeight, 0);
+    if (m_BackgroundImage->HasContent())
+      m_BackgroundImage->SaveToXml(node.AddChild("BackgroundImage"));
     node.WriteBool("BackgroundTiled", m_BackgroundTiled, false);
   }
   TdtpShape::SaveToXml(node);
@@ -255,9 +298,38 @@ void TdtpPage::LoadFromXml(xml::TXmlNode node) {
     TDisableUndoGuard quiet(m_Document);
     if (w > 0) SetPageWidth(w);
     if (h > 0) SetPageHeight(h);
+    ReadBackgroundImage(node.FindChild("BackgroundImage"));
     m_BackgroundTiled = node.ReadBool("BackgroundTiled", false);
   }
   m_ThumbnailDirty = false;
+}
+
+// A picture that cannot be read leaves the page without it; the rest of the page loads and
+// the reason goes to OnLoadError, as for a shape that cannot be read.
+void TdtpPage::ReadBackgroundImage(xml::TXmlNode element) {
+  TdtpBitmapResource& image = *m_BackgroundImage;
+  m_BackgroundErrorReported = false;
+  try {
+    if (!element) {
+      image.Clear();
+    } else if (element.FindChild("SourceSize")) {
+      std::unique_ptr<TBitmap32> picture;
+      xml::TXmlNode parent = element.Parent();
+      if (ReadXmlBitmap32(parent, element.Name(), picture))
+        image.SetBitmap(picture.get());
+      else
+        image.Clear();
+    } else {
+      const std::string archiveName = element.ReadString("ArchiveName");
+      image.LoadFromXml(element);
+      if (image.Storage() == rsExternal && image.IsMissing())
+        ReportError(FormatMessage(kMsgResourceFileMissing, {image.FileName()}));
+      else if (image.Storage() == rsArchive && !archiveName.empty() && image.Data().Size() == 0)
+        ReportError(FormatMessage("Stream \"%s\" not found in the storage", {archiveName}));
+    }
+  } catch (const std::exception& e) {
+    ReportError(e.what());
+  }
 }
 
 } // namespace dtp

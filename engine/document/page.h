@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "engine/persistence/resource.h"
 #include "engine/shapes/shape.h"
 #include "platform/raster/bitmap32.h"
 
@@ -76,11 +77,23 @@ public:
   void SetThumbnailDirty(bool v) { m_ThumbnailDirty = v; }
   bool HasThumbnail() const { return m_Thumbnail != nullptr; }
 
-  // --- painting and printing ---------------------------------------------------------
-  // The effective background picture (the document's default one for a default page).
+  // --- background picture -------------------------------------------------------------
+  // The page's own background picture. A default page shows the document's instead.
+  TdtpBitmapResource& BackgroundImage() { return *m_BackgroundImage; }
+  // The resource the page shows: the document's default one for a default page.
+  TdtpBitmapResource* EffectiveBackgroundImage();
+  // The effective picture, decoded, held locked for the lifetime of the handle so that the
+  // resource thread cannot unload it meanwhile; empty when there is none or it does not
+  // decode (the decoder's message is then reported once through OnLoadError).
+  TLockedBitmap LockedBackgroundBitmap();
+  // The effective picture without the lock: valid only while nothing can unload it (the
+  // resource thread is not running, or the caller holds the resource lock).
   TBitmap32* BackgroundBitmap();
-  // The page's own background picture (a copy is kept; none clears it).
+  // Makes the page independent of the defaults and gives it a copy of the picture as its
+  // own background (kept in the page XML); none clears the own picture.
   void SetBackgroundImage(const TBitmap32* bitmap);
+
+  // --- painting and printing ---------------------------------------------------------
   // Prints the page onto a device rectangle, turned by `rotation` quarter turns
   // counter-clockwise and mirrored as asked, at `dpm` (0: the scale that fits).
   virtual void PrintTo(IPrinter& printer, const TRect& rect, bool mirrorH, bool mirrorV,
@@ -95,6 +108,7 @@ public:
 
   // --- overridden shape operations ----------------------------------------------------
   TFloatPoint SnapPoint(TFloatPoint p) const override;
+  void GetResourceNames(std::vector<std::string>& list) const override;
   void SetDocument(TdtpDocument* doc) override;
   void SetModified(bool flag) override;
   void SetBoundsAndAngle(float x, float y, float w, float h, float a) override;
@@ -106,6 +120,7 @@ private:
   // The settings a non-loaded page reports still come from its stored content.
   bool UsesDefaults();
   void SetOwnFloat(float& field, float effective, float v);
+  void ReadBackgroundImage(xml::TXmlNode node);
 
   bool m_IsDefaultPage = true;
   float m_MarginLeft = 10, m_MarginTop = 10, m_MarginRight = 10, m_MarginBottom = 10;
@@ -115,7 +130,8 @@ private:
   bool m_BackgroundTiled = false;
   bool m_ContentLoaded = true;
   std::unique_ptr<TBitmap32> m_Thumbnail;
-  std::unique_ptr<TBitmap32> m_BackgroundImage;
+  std::unique_ptr<TdtpBitmapResource> m_BackgroundImage;
+  bool m_BackgroundErrorReported = false;
   bool m_ThumbnailDirty = false;
 };
 

@@ -59,7 +59,8 @@ void TdtpPage::Paint(TBitmap32& bitmap, const TDeviceContext& context) {
   } else {
     if (context.Device != dtTransparent)
       bitmap.FillRect(r.Left, r.Top, r.Right, r.Bottom, Color32FromColor(PageColor()));
-    if (TBitmap32* image = BackgroundBitmap(); image && !image->Empty()) {
+    // The handle keeps the picture locked, so the resource thread cannot unload it mid-draw.
+    if (TLockedBitmap image = LockedBackgroundBitmap(); image && !image->Empty()) {
       image->StretchFilter = context.Quality;
       image->DrawMode = dmBlend;
       if (BackgroundTiled()) {
