@@ -77,8 +77,14 @@ void TdtpPage::Paint(TBitmap32& bitmap, const TDeviceContext& context) {
               const int bottom = r.Top + static_cast<int>(Round((m + 1) * th));
               const TRect tile{left, top, std::min(right, r.Right), std::min(bottom, r.Bottom)};
               if (tile.Width() <= 0 || tile.Height() <= 0) continue;
-              const int sw = static_cast<int>(Round(tile.Width() / tw * image->Width()));
-              const int sh = static_cast<int>(Round(tile.Height() / th * image->Height()));
+              // A whole tile gets the whole picture, whatever its rounded size; only the
+              // tiles cut off at the right and bottom edge take a part of it.
+              const auto part = [](int cut, int whole, double exact, int size) {
+                if (cut == whole) return size;
+                return std::min(size, static_cast<int>(Round(cut / exact * size)));
+              };
+              const int sw = part(tile.Width(), right - left, tw, image->Width());
+              const int sh = part(tile.Height(), bottom - top, th, image->Height());
               if (sw <= 0 || sh <= 0) continue;
               bitmap.Draw(tile, TRect{0, 0, sw, sh}, *image);
             }

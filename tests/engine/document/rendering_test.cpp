@@ -7,23 +7,12 @@
 #include "engine/shapes/render.h"
 #include "engine/shapes/shape.h"
 #include "tests/support/recording_printer.h"
+#include "tests/support/solid_shape.h"
 
 namespace dtp {
 namespace {
 
-// A shape that paints itself as a solid rectangle and counts its paints.
-class TSolidShape : public TdtpShape {
-public:
-  explicit TSolidShape(TColor32 c = 0xFFFF0000u) : m_Color(c) {}
-  void Paint(TBitmap32& bitmap, const TDeviceContext&) override {
-    ++Paints;
-    bitmap.FillRect(DeviceLeft(), DeviceTop(), DeviceRight(), DeviceBottom(), m_Color);
-  }
-  int Paints = 0;
-
-private:
-  TColor32 m_Color;
-};
+using test::TSolidShape;
 
 TDeviceContext ScreenContext(float dpm, float renderDpm) {
   TDeviceContext c;
