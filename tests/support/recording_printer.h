@@ -14,6 +14,7 @@ public:
     TBitmap32 Pixels;
     TRect Device;
     int Sheet = 0;
+    TPoint Size; // the band's size in pixels, also when its pixels were not kept
   };
 
   TRecordingPrinter(int width, int height, TPoint offset = {0, 0})
@@ -29,7 +30,10 @@ public:
   TPoint PhysicalSize() const override { return m_Size; }
   TPoint PhysicalOffset() const override { return m_Offset; }
   void StretchBand(const TBitmap32& band, const TRect& device) override {
-    Bands.push_back({band, device, Sheets});
+    if (KeepPixels)
+      Bands.push_back({band, device, Sheets, {band.Width(), band.Height()}});
+    else
+      Bands.push_back({TBitmap32(), device, Sheets, {band.Width(), band.Height()}});
   }
 
   // The sheet as the bands cover it (white where nothing was printed), in the coordinates
@@ -50,6 +54,8 @@ public:
     return out;
   }
 
+  // Off, only the placement and size of each band are kept (for measuring memory).
+  bool KeepPixels = true;
   std::string Title;
   int Documents = 0, Sheets = 0, Ended = 0;
   std::vector<TBand> Bands;
