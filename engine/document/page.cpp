@@ -21,7 +21,9 @@ TdtpPage::TdtpPage() {
   m_BackgroundImage = std::make_unique<TdtpBitmapResource>();
   // A picture loaded from a file is the page's own: the page leaves the defaults.
   m_BackgroundImage->OnChange = [this](TdtpResource*) {
-    SetIsDefaultPage(false);
+    // The resource has just received its new content: copying the default picture into
+    // it now would replace that content.
+    LeaveDefaults(false);
     Changed();
   };
   m_BackgroundImage->OnObjectChange = [this](TdtpResource*) {
@@ -98,7 +100,7 @@ TBitmap32* TdtpPage::BackgroundBitmap() {
 }
 
 void TdtpPage::SetBackgroundImage(const TBitmap32* bitmap) {
-  SetIsDefaultPage(false);
+  LeaveDefaults(false);
   m_BackgroundImage->SetBitmap(bitmap);
   Invalidate();
   Changed();
@@ -164,8 +166,16 @@ void TdtpPage::SetBackgroundTiled(bool v) {
 }
 
 void TdtpPage::SetIsDefaultPage(bool v) {
-  if (v == m_IsDefaultPage) return;
-  if (!v && m_Document) {
+  if (!v) {
+    LeaveDefaults(true);
+    return;
+  }
+  m_IsDefaultPage = true;
+}
+
+void TdtpPage::LeaveDefaults(bool copyBackground) {
+  if (!m_IsDefaultPage) return;
+  if (m_Document) {
     // From now on the page is independent: it starts from the defaults of this moment.
     m_MarginLeft = m_Document->DefaultMarginLeft();
     m_MarginTop = m_Document->DefaultMarginTop();
@@ -175,9 +185,9 @@ void TdtpPage::SetIsDefaultPage(bool v) {
     m_GridSize = m_Document->DefaultGridSize();
     m_PageColor = m_Document->DefaultPageColor();
     m_BackgroundTiled = m_Document->DefaultBackgroundTiled();
-    m_BackgroundImage->Assign(m_Document->DefaultBgrImage());
+    if (copyBackground) m_BackgroundImage->Assign(m_Document->DefaultBgrImage());
   }
-  m_IsDefaultPage = v;
+  m_IsDefaultPage = false;
 }
 
 std::string TdtpPage::Title() const {

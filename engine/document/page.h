@@ -121,6 +121,9 @@ private:
   bool UsesDefaults();
   void SetOwnFloat(float& field, float effective, float v);
   void ReadBackgroundImage(xml::TXmlNode node);
+  // Makes the page independent of the document's defaults, starting from their current
+  // values; with copyBackground the default picture becomes the page's own too.
+  void LeaveDefaults(bool copyBackground);
 
   bool m_IsDefaultPage = true;
   float m_MarginLeft = 10, m_MarginTop = 10, m_MarginRight = 10, m_MarginBottom = 10;
