@@ -20,9 +20,6 @@ void MirrorTopBottom(TBitmap32& bitmap);
 bool IsUniformColor(const TBitmap32* bitmap, TColor32 color);
 // XOR of every pixel with 0xFF000000, around drawing through a platform canvas.
 void InvertAlpha(TBitmap32& bitmap);
-// Each pixel of `front` becomes MergeColor32 of itself over the pixel of `back` with the
-// master alpha; nothing when the pixel counts differ.
-void MergeInFront(TBitmap32& front, const TBitmap32& back, uint8_t masterAlpha);
 
 int64_t SquaredDistance(TPoint a, TPoint b);
 // Squared distance from p to the segment a–b (the parameter clamped to 0 … 1).
