@@ -213,6 +213,8 @@ void TdtpPage::SetDocument(TdtpDocument* doc) {
 
 void TdtpPage::GetResourceNames(std::vector<std::string>& list) const {
   TdtpShape::GetResourceNames(list);
+  // A picture not yet written has no part name; a copy of the page needs both.
+  if (m_BackgroundImage->Storage() == rsArchive) m_BackgroundImage->FlushData();
   m_BackgroundImage->GetResourceNames(list);
 }
 

@@ -125,6 +125,11 @@ void TdtpResource::SetLevel(int level) {
   }
 }
 
+void TdtpResource::FlushData() {
+  TResourceLock lock(*this);
+  Flush();
+}
+
 void TdtpResource::EnsureData() {
   if (m_ObjectModified) {
     StoreIfModified();

@@ -104,6 +104,9 @@ public:
   IStreamStorage* StorageContainer() const;
   int Level() const;
   void SetLevel(int level);
+  // Encodes a changed object and writes changed data to its place now (so that an archive
+  // resource has its part and its name).
+  void FlushData();
 
   // True when there is something to save: data, an object, or a place that holds them.
   bool HasContent() const;

@@ -218,6 +218,26 @@ TEST(Background, LeavingTheDefaultsCopiesTheDefaultPictureIntoAPartOfThePagesOwn
   EXPECT_NE(names[0], card.Doc.DefaultBgrImage().ArchiveName());
 }
 
+TEST(Background, ACopyOfAPageInAnotherDocumentBringsItsArchivePicture) {
+  TdtpDocument doc;
+  doc.SetDefaultPageWidth(20);
+  doc.SetDefaultPageHeight(28);
+  TdtpPage& page = *doc.Pages(0);
+  page.BackgroundImage().SetStorage(rsArchive);
+  page.BackgroundImage().SetDocument(nullptr); // not written yet when the copy is made
+  const TBitmap32 picture = SolidPicture(4, 4, kArchiveColour);
+  page.SetBackgroundImage(&picture);
+  page.BackgroundImage().SetDocument(&doc);
+
+  TdtpDocument sheet;
+  auto copy = std::make_unique<TdtpPage>();
+  TdtpPage* c = copy.get();
+  sheet.AddPage(std::move(copy));
+  c->Assign(page);
+  EXPECT_EQ(CentreOf(*c), kArchiveColour);
+  EXPECT_FALSE(c->BackgroundImage().ArchiveName().empty());
+}
+
 TEST(Background, ANewDocumentForgetsTheDefaultPicture) {
   TCard card;
   card.Doc.Clear();
