@@ -1,7 +1,7 @@
 // Writes the seed corpus of fuzz_card: small cards saved by the engine itself (two pages
-// with shapes and thumbnails, one empty page, pages without thumbnails, an unknown shape
-// class, many nested shapes) and a card cut short. Built with the tests; run it from the
-// repository root:
+// with shapes, thumbnails and background pictures, embedded and as a part; one empty page; pages
+// without thumbnails, an unknown shape class, many nested shapes) and a card cut short. Built with
+// the tests; run it from the repository root:
 //   build/test/fuzz/fuzz_card_seeds fuzz/corpus/fuzz_card
 #include <cstdio>
 #include <fstream>
@@ -11,6 +11,7 @@
 
 #include "engine/document/document.h"
 #include "engine/document/page.h"
+#include "engine/persistence/resource.h"
 #include "engine/persistence/storage.h"
 #include "engine/shapes/shape.h"
 
@@ -55,10 +56,18 @@ Bytes TwoPages() {
   doc.AddShape(std::move(group));
   doc.AddPage(nullptr);
   dtp::TdtpPage* own = doc.Pages(1);
-  own->SetPageWidth(210);
+  own->SetPageWidth(40);
+  own->SetPageHeight(25);
   own->SetPageColor(0x80C0FF);
+  dtp::TBitmap32 tile(16, 12);
+  tile.Clear(0x80FF8040u);
+  tile.SetPixel(5, 3, 0xFF102030u);
+  doc.SetDefaultBackground(&tile);
+  own->SetBackgroundImage(&tile);
+  own->BackgroundImage().SetStorage(dtp::rsArchive);
+  own->SetBackgroundTiled(true);
   doc.SetCurrentPageIndex(1);
-  auto mirrored = Shape(100, 50, 40, 20, 0, 255);
+  auto mirrored = Shape(10, 5, 20, 10, 0, 255);
   mirrored->SetMirrored(true);
   doc.AddShape(std::move(mirrored));
   return Save(doc);

@@ -1,5 +1,6 @@
 #include "tools/card_cli.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <exception>
@@ -13,6 +14,7 @@
 #include "engine/document/page.h"
 #include "engine/graphics/raster_formats.h"
 #include "engine/graphics/raster_stream.h"
+#include "engine/persistence/resource.h"
 #include "engine/persistence/storage.h"
 #include "engine/shapes/shape.h"
 #include "platform/core/errors.h"
@@ -109,6 +111,43 @@ void WriteShapeTree(const TdtpShape& shape, int depth, std::ostream& out) {
   }
 }
 
+// "60 x 60 px, Archive TMP0123456.qzp"; a picture that does not decode says why.
+std::string DescribePicture(TdtpBitmapResource& resource) {
+  std::string text;
+  try {
+    TLockedBitmap picture(&resource);
+    text = picture ? std::to_string(picture->Width()) + " x " + std::to_string(picture->Height()) +
+                         " px"
+                   : "empty";
+  } catch (const std::exception& e) {
+    text = std::string("unreadable (") + e.what() + ")";
+  }
+  text += std::string(", ") + ResourceStorageText(resource.Storage());
+  if (resource.Storage() == rsArchive) text += " " + resource.ArchiveName();
+  if (resource.Storage() == rsExternal) text += " " + resource.FileName();
+  return text;
+}
+
+// Counts a picture resource and adds what is wrong with it to `problems`.
+void CheckPicture(TdtpBitmapResource& resource, const std::string& where,
+                  std::vector<std::string>& problems, int& resources) {
+  if (!resource.HasContent()) return;
+  ++resources;
+  if (resource.IsMissing()) {
+    problems.push_back(
+        where + ": " + ResourceStorageText(resource.Storage()) + " picture " +
+        (resource.Storage() == rsExternal ? resource.FileName() : resource.ArchiveName()) +
+        " is missing");
+    return;
+  }
+  try {
+    TLockedBitmap picture(&resource);
+    if (!picture || picture->Empty()) problems.push_back(where + ": the picture is empty");
+  } catch (const std::exception& e) {
+    problems.push_back(where + ": " + e.what());
+  }
+}
+
 // The document's own container; every card loaded from a file has one.
 const TvqStorage& Archive(const TdtpDocument& doc) {
   const auto* archive = dynamic_cast<const TvqStorage*>(doc.Storage());
@@ -150,9 +189,9 @@ int Info(const std::string& file, std::ostream& out) {
          << Number(page.PageHeight()) << " mm, "
          << (page.IsDefaultPage() ? "default page" : "own settings") << ", colour "
          << Hex8(static_cast<uint32_t>(page.PageColor()));
-    if (const TBitmap32* bg = page.BackgroundBitmap(); bg && !bg->Empty())
-      text << ", background " << bg->Width() << " x " << bg->Height() << " px"
-           << (page.BackgroundTiled() ? " tiled" : "");
+    if (TdtpBitmapResource* bg = page.EffectiveBackgroundImage(); bg && bg->HasContent())
+      text << ", " << (page.IsDefaultPage() ? "default " : "") << "background "
+           << DescribePicture(*bg) << (page.BackgroundTiled() ? ", tiled" : "");
     text << ", " << page.ShapeCount() << (page.ShapeCount() == 1 ? " shape" : " shapes") << "\n";
     WriteShapeTree(page, 2, text);
   }
@@ -163,9 +202,15 @@ int Info(const std::string& file, std::ostream& out) {
 int Check(const std::string& file, std::ostream& out, std::ostream& err) {
   std::vector<std::string> problems;
   TdtpDocument doc;
+  // What the engine reads past (a child shape it drops, a picture it leaves out) it
+  // reports here; for the check each is a problem.
   doc.OnLoadError = [&](TdtpDocument*, TdtpShape* shape, const std::string& error) {
-    problems.push_back("a shape of " + (shape ? shape->GetDisplayName() : std::string("?")) +
-                       " could not be read: " + error);
+    std::string where = "a shape";
+    if (const auto* page = dynamic_cast<const TdtpPage*>(shape))
+      where = "page " + std::to_string(page->Index() + 1);
+    else if (shape)
+      where = shape->ClassName() + QuotedName(*shape);
+    problems.push_back(where + ": " + error);
   };
   LoadCard(doc, file);
   const TvqStorage& archive = Archive(doc);
@@ -186,19 +231,21 @@ int Check(const std::string& file, std::ostream& out, std::ostream& err) {
   }
 
   int resources = 0;
+  CheckPicture(doc.DefaultBgrImage(), "default background", problems, resources);
   for (int p = 0; p < doc.PageCount(); ++p) {
     const std::string where = "page " + std::to_string(p + 1);
     try {
       doc.LoadPage(p);
       TdtpPage& page = *doc.Pages(p);
+      if (!page.IsDefaultPage())
+        CheckPicture(page.BackgroundImage(), where + " background", problems, resources);
+      // Archive parts the shapes name (the page's own picture is checked above).
       std::vector<std::string> names;
-      page.GetResourceNames(names);
+      page.TdtpShape::GetResourceNames(names);
       for (const std::string& name : names) {
         ++resources;
         if (!archive.StreamExists(name))
           problems.push_back(where + ": resource part " + name + " is missing");
-        else
-          (void)archive.ReadStream(name);
       }
       TBitmap32 picture;
       RenderPageAsPrinted(page, kCheckDpm, picture);
@@ -208,7 +255,13 @@ int Check(const std::string& file, std::ostream& out, std::ostream& err) {
   }
 
   if (!problems.empty()) {
-    for (const std::string& p : problems) err << kProgram << ": " << file << ": " << p << "\n";
+    // Painting meets a problem of loading again; each is told once, in the order found.
+    std::vector<std::string> told;
+    for (const std::string& p : problems) {
+      if (std::find(told.begin(), told.end(), p) != told.end()) continue;
+      told.push_back(p);
+      err << kProgram << ": " << file << ": " << p << "\n";
+    }
     return kExitCardError;
   }
   out << file << ": ok, " << doc.PageCount() << " pages, " << archive.StreamCount() << " parts, "

@@ -41,11 +41,14 @@ inline TCardOutcome ExerciseCard(const uint8_t* data, size_t size) {
       doc.LoadPage(p);
       TdtpPage* page = doc.Pages(p);
       // A small device: the print path scales the page to fit whatever size it claims.
-      TRecordingPrinter printer(48, 64);
-      page->PrintTo(printer, TRect{0, 0, 48, 64}, false, false, 0, 0);
+      TRecordingPrinter printer(24, 32);
+      page->PrintTo(printer, TRect{0, 0, 24, 32}, false, false, 0, 0);
       doc.SetCurrentPageIndex(p);
+      // A coarse view: painting goes over the whole page (its background tiles too)
+      // whatever the clip, so a small scale keeps each round quick.
+      doc.SetScreenDpm(0.5f);
       TBitmap32 view;
-      doc.PaintPage(TRect{0, 0, 40, 30}, view);
+      doc.PaintPage(TRect{0, 0, 20, 15}, view);
       ++outcome.PagesRead;
     } catch (const EDtpError&) {
       ++outcome.PagesFailed;

@@ -10,6 +10,7 @@
 #include "engine/document/document.h"
 #include "engine/document/page.h"
 #include "engine/graphics/raster_formats.h"
+#include "engine/persistence/resource.h"
 #include "engine/persistence/storage.h"
 #include "engine/shapes/shape.h"
 #include "tests/engine/persistence/storage_fixture.h"
@@ -274,6 +275,90 @@ TEST_F(CardCli, CheckReportsDamageTheLoaderToleratesOrMeetsLate) {
         << c.what << "\n"
         << r.Err;
     EXPECT_EQ(r.Out, "") << c.what;
+  }
+}
+
+// A one-page card whose own page has a tiled background of red and green columns, kept as
+// a part of the container.
+class CardCliPicture : public CardCli {
+protected:
+  void SetUp() override {
+    CardCli::SetUp();
+    TdtpDocument doc;
+    doc.SetPageWidth(20);
+    doc.SetPageHeight(10);
+    TBitmap32 tile(2, 1);
+    tile.SetPixel(0, 0, kRed);
+    tile.SetPixel(1, 0, 0xFF00FF00u);
+    TdtpPage& page = *doc.Pages(0);
+    page.SetBackgroundImage(&tile);
+    page.BackgroundImage().SetStorage(rsArchive);
+    page.SetBackgroundTiled(true);
+    part = page.BackgroundImage().ArchiveName();
+    card = folder.File("muster.wqx");
+    doc.SaveToFile(card);
+  }
+  std::string part;
+};
+
+TEST_F(CardCliPicture, InfoCheckAndRenderShowTheStoredPicture) {
+  ASSERT_EQ(part.rfind("TMP", 0), 0u);
+  const TResult info = RunCli({"info", card});
+  ASSERT_EQ(info.Code, cli::kExitOk) << info.Err;
+  EXPECT_NE(info.Out.find("  " + part + " "), std::string::npos) << info.Out;
+  EXPECT_NE(info.Out.find("own settings, colour $00FFFFFF, background 2 x 1 px, Archive " + part +
+                          ", tiled, 0 shapes\n"),
+            std::string::npos)
+      << info.Out;
+
+  const TResult check = RunCli({"check", card});
+  EXPECT_EQ(check.Code, cli::kExitOk) << check.Err;
+  EXPECT_NE(check.Out.find("1 resources"), std::string::npos) << check.Out;
+
+  // At 150 dpi a tile pixel is a page pixel: the columns alternate across the page.
+  const std::string png = folder.File("muster.png");
+  const TResult r = RunCli({"render", card, "--dpi", "150", "-o", png});
+  ASSERT_EQ(r.Code, cli::kExitOk) << r.Err;
+  TBitmap32 bmp;
+  TdtpPngFormat().LoadFromFile(png, bmp, 0, 0, 0);
+  ASSERT_EQ(bmp.Width(), 118);
+  ASSERT_EQ(bmp.Height(), 59);
+  for (const int x : {0, 2, 40, 100}) {
+    const TColor32 red = bmp.Pixel(x, 30), green = bmp.Pixel(x + 1, 30);
+    EXPECT_GT(int((red >> 16) & 0xFF), 200) << x;
+    EXPECT_LT(int((red >> 8) & 0xFF), 60) << x;
+    EXPECT_GT(int((green >> 8) & 0xFF), 200) << x;
+    EXPECT_LT(int((green >> 16) & 0xFF), 60) << x;
+  }
+}
+
+TEST_F(CardCliPicture, CheckReportsAMissingOrBrokenPicturePart) {
+  const std::string missing = [&] {
+    TvqStorage s;
+    s.LoadFromFile(card);
+    s.DeleteStream(part);
+    const std::string file = folder.File("ohne-bild.wqx");
+    s.SaveToFile(file);
+    return file;
+  }();
+  struct Case {
+    const char* what;
+    std::string file;
+    std::string message;
+  };
+  const Case cases[] = {
+      {"missing part", missing, "page 1: Stream \"" + part + "\" not found in the storage"},
+      {"broken part", CardWithPart(part, "QZP kaputt"), "page 1"},
+  };
+  for (const Case& c : cases) {
+    const TResult r = RunCli({"check", c.file});
+    EXPECT_EQ(r.Code, cli::kExitCardError) << c.what;
+    EXPECT_NE(r.Err.find("kartolino-cli: " + c.file + ": " + c.message), std::string::npos)
+        << c.what << "\n"
+        << r.Err;
+    // Each problem once, though loading and painting both meet it.
+    const size_t first = r.Err.find('\n');
+    EXPECT_EQ(r.Err.find(r.Err.substr(0, first + 1), first + 1), std::string::npos) << r.Err;
   }
 }
 
