@@ -18,6 +18,22 @@ constexpr TColor32 kBlack = 0xFF000000u;
 constexpr TColor32 kWhite = 0xFFFFFFFFu;
 constexpr TColor32 kCheckerGrey = 0xFFB0B0B0u;
 constexpr float kPixelsPerMm150 = 5.9055118f;
+// Background tiles drawn smaller than this (in pixels, either way) are painted as a fill
+// of the picture's mean colour.
+constexpr double kMinTilePixels = 2;
+
+TColor32 MeanColor(const TBitmap32& b) {
+  uint64_t sum[4] = {0, 0, 0, 0};
+  for (int y = 0; y < b.Height(); ++y) {
+    const TColor32* row = b.ScanLine(y);
+    for (int x = 0; x < b.Width(); ++x)
+      for (int k = 0; k < 4; ++k) sum[k] += (row[x] >> (8 * k)) & 0xFF;
+  }
+  const uint64_t n = uint64_t(b.Width()) * uint64_t(b.Height());
+  TColor32 c = 0;
+  for (int k = 0; k < 4; ++k) c |= static_cast<TColor32>((sum[k] + n / 2) / n) << (8 * k);
+  return c;
+}
 
 TPoint DevicePoint(const TdtpShape& s, float x, float y) {
   const TFloatPoint p = s.LocalToDevice({x, y});
@@ -66,19 +82,35 @@ void TdtpPage::Paint(TBitmap32& bitmap, const TDeviceContext& context) {
       if (BackgroundTiled()) {
         const double scale = context.ScreenDpm / kPixelsPerMm150;
         const double tw = image->Width() * scale, th = image->Height() * scale;
-        if (tw > 0 && th > 0) {
-          const int rows = static_cast<int>(std::ceil(r.Height() / th));
-          const int cols = static_cast<int>(std::ceil(r.Width() / tw));
-          for (int m = 0; m <= rows; ++m) {
-            for (int w = 0; w <= cols; ++w) {
+        // Only the tiles that meet the bitmap are drawn, so painting a band or a small
+        // view of a large page costs what it shows, not the whole page.
+        const TRect clip{std::max(r.Left, 0), std::max(r.Top, 0), std::min(r.Right, bitmap.Width()),
+                         std::min(r.Bottom, bitmap.Height())};
+        if (!(tw > 0 && th > 0) || clip.Width() <= 0 || clip.Height() <= 0) {
+          // nothing to draw
+        } else if (tw < kMinTilePixels || th < kMinTilePixels) {
+          // Tiles this small show nothing but their mean colour.
+          bitmap.FillRectBlend(clip.Left, clip.Top, clip.Right, clip.Bottom, MeanColor(*image));
+        } else {
+          const auto first = [](int from, int origin, double size) {
+            return static_cast<int>(std::floor((from - origin) / size)) - 1;
+          };
+          const int w0 = std::max(0, first(clip.Left, r.Left, tw));
+          const int m0 = std::max(0, first(clip.Top, r.Top, th));
+          for (int m = m0;; ++m) {
+            const int top = r.Top + static_cast<int>(Round(m * th));
+            if (top >= clip.Bottom) break;
+            const int bottom = r.Top + static_cast<int>(Round((m + 1) * th));
+            for (int w = w0;; ++w) {
               const int left = r.Left + static_cast<int>(Round(w * tw));
-              const int top = r.Top + static_cast<int>(Round(m * th));
+              if (left >= clip.Right) break;
               const int right = r.Left + static_cast<int>(Round((w + 1) * tw));
-              const int bottom = r.Top + static_cast<int>(Round((m + 1) * th));
               const TRect tile{left, top, std::min(right, r.Right), std::min(bottom, r.Bottom)};
-              if (tile.Width() <= 0 || tile.Height() <= 0) continue;
+              if (tile.Width() <= 0 || tile.Height() <= 0 || tile.Right <= clip.Left ||
+                  tile.Bottom <= clip.Top)
+                continue;
               // A whole tile gets the whole picture, whatever its rounded size; only the
-              // tiles cut off at the right and bottom edge take a part of it.
+              // tiles cut off at the right and bottom edge of the page take a part of it.
               const auto part = [](int cut, int whole, double exact, int size) {
                 if (cut == whole) return size;
                 return std::min(size, static_cast<int>(Round(cut / exact * size)));

@@ -217,6 +217,46 @@ TEST_F(PagePaint, TiledBackground) {
   EXPECT_EQ(bmp.Pixel(1, 4), 0xFF00FF00u);
 }
 
+TEST_F(PagePaint, TiledBackgroundCostsWhatItShows) {
+  // A 2 x 2 tile on a 3 m page: only the tiles inside the bitmap are drawn (the whole page
+  // would hold over 70 million), and tiles under two pixels become their mean colour.
+  TBitmap32 tile(2, 2); // a blue and a red column
+  tile.Clear(0xFF0000FFu);
+  tile.FillRect(1, 0, 2, 2, 0xFFFF0000u);
+  doc.SetDefaultBackground(&tile);
+  doc.SetDefaultBackgroundTiled(true);
+  doc.SetPageWidth(3000);
+  doc.SetPageHeight(3000);
+  TdtpPage* page = doc.CurrentPage();
+  struct Case {
+    const char* what;
+    float dpm;
+    bool striped;
+  };
+  const Case cases[] = {
+      {"one tile pixel per target pixel", 5.9055118f, true},
+      {"tiles of two thirds of a pixel", 5.9055118f / 3, false},
+  };
+  for (const Case& c : cases) {
+    TBitmap32 bmp(100, 100);
+    TDeviceContext ctx = ScreenContext(c.dpm, c.dpm);
+    ctx.Device = dtPrinter;
+    const TFloatRect area{1000, 1000, 1000 + 100 / c.dpm, 1000 + 100 / c.dpm};
+    page->SetDeviceTransform(TAffineMatrix{});
+    DrawShape(*page, bmp, area, true, ctx);
+    if (c.striped) {
+      const TColor32 a = bmp.Pixel(55, 5), b = bmp.Pixel(56, 5);
+      EXPECT_TRUE(a == 0xFF0000FFu || a == 0xFFFF0000u) << c.what;
+      EXPECT_TRUE(b == 0xFF0000FFu || b == 0xFFFF0000u) << c.what;
+      EXPECT_NE(a, b) << c.what;
+      EXPECT_EQ(bmp.Pixel(57, 70), a) << c.what;
+    } else {
+      EXPECT_EQ(bmp.Pixel(55, 5), 0xFF800080u) << c.what;
+      EXPECT_EQ(bmp.Pixel(99, 99), 0xFF800080u) << c.what;
+    }
+  }
+}
+
 // Printing through the recording printer.
 class Printing : public ::testing::Test {
 protected:
