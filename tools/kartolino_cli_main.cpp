@@ -3,9 +3,14 @@
 #include <string>
 #include <vector>
 
+#include "engine/persistence/resource_thread.h"
 #include "tools/card_cli.h"
 
 int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + 1, argv + argc);
-  return dtp::cli::Run(args, std::cout, std::cerr);
+  // The engine's one background thread trims decoded pictures while pages render.
+  dtp::StartResourceThread();
+  const int code = dtp::cli::Run(args, std::cout, std::cerr);
+  dtp::StopResourceThread();
+  return code;
 }
