@@ -14,9 +14,15 @@ namespace dtp {
 namespace resample {
 
 void HorzPassReference(const TColor32* row, const int32_t* start, const int16_t* weights, int taps,
-                       int count, int16_t* out) {
+                       int count, int16_t* out, const TColor32* /*ahead*/) {
   for (int i = 0; i < count; ++i)
     HorzPixel(row, start[i], weights + static_cast<size_t>(i) * taps, taps, out + 4 * i);
+}
+
+void HorzPass2Reference(const TColor32* const* rows, const int32_t* start, const int16_t* weights,
+                        int taps, int count, int16_t* const* outs, const TColor32* const* ahead) {
+  for (int j = 0; j < 2; ++j)
+    HorzPassReference(rows[j], start, weights, taps, count, outs[j], ahead[j]);
 }
 
 void HorzPrepareReference(const int16_t* weights, int taps, int count,
@@ -25,7 +31,7 @@ void HorzPrepareReference(const int16_t* weights, int taps, int count,
 }
 
 void VertPassReference(const int16_t* const* rows, const int16_t* weights, int taps, int count,
-                       TColor32* out) {
+                       TColor32* out, const TColor32* /*ahead*/) {
   for (int x = 0; x < count; ++x) out[x] = VertPixel(rows, weights, taps, x);
 }
 
@@ -45,11 +51,13 @@ double Sinc(double x) {
 struct TPasses {
   resample::THorzPrepare Prepare;
   resample::THorzPass Horz;
+  resample::THorzPass2 Horz2;
   resample::TVertPass Vert;
 };
 
 TPasses ReferencePasses() {
-  return {resample::HorzPrepareReference, resample::HorzPassReference, resample::VertPassReference};
+  return {resample::HorzPrepareReference, resample::HorzPassReference, resample::HorzPass2Reference,
+          resample::VertPassReference};
 }
 
 bool CpuHasAvx2() {
@@ -63,7 +71,8 @@ bool CpuHasAvx2() {
 TPasses OptimisedPasses() {
 #if defined(KARTOLINO_HAVE_AVX2)
   if (CpuHasAvx2())
-    return {resample::HorzPrepareAvx2, resample::HorzPassAvx2, resample::VertPassAvx2};
+    return {resample::HorzPrepareAvx2, resample::HorzPassAvx2, resample::HorzPass2Avx2,
+            resample::VertPassAvx2};
 #endif
   return ReferencePasses();
 }
@@ -232,6 +241,8 @@ void StretchNearest(TBitmap32& dst, const TBitmap32& src, const TSpan& sx, const
 
 // Bound on the vertical ring of filtered rows; wider outputs are done in column strips.
 constexpr size_t kRingBudgetBytes = size_t(32) << 20;
+// How many source rows ahead the horizontal pass prefetches.
+constexpr int64_t kRowsAhead = 3;
 
 void StretchFiltered(TBitmap32& dst, const TBitmap32& src, const TSpan& sx, const TSpan& sy,
                      TStretchFilter filter, TDrawMode drawMode, TCombineMode combineMode,
@@ -242,7 +253,11 @@ void StretchFiltered(TBitmap32& dst, const TBitmap32& src, const TSpan& sx, cons
   const bool folded = sx.SrcLen >= h.Taps;
   if (folded) FoldToSource(h, sx.SrcLen);
   const TContribs v = BuildContribs(sy.SrcLen, sy.DstLen, sy.Vis0, sy.Vis1, filter, false);
-  const size_t perColumn = static_cast<size_t>(v.Taps) * 4 * sizeof(int16_t);
+  // One ring slot more than a window: the row after a window's last one can be filtered
+  // together with it without evicting a row the window still reads (the window's rows
+  // lie within Taps consecutive rows, so that slot belongs to a row before it).
+  const int ringSlots = v.Taps + 1;
+  const size_t perColumn = static_cast<size_t>(ringSlots) * 4 * sizeof(int16_t);
   const int stripWidth =
       static_cast<int>(std::clamp<size_t>(kRingBudgetBytes / perColumn, 16, size_t(h.Count)));
 
@@ -250,7 +265,7 @@ void StretchFiltered(TBitmap32& dst, const TBitmap32& src, const TSpan& sx, cons
   std::vector<int16_t> prepared;
   std::vector<TColor32> padded;
   std::vector<int16_t> ring;
-  std::vector<int64_t> ringRow(static_cast<size_t>(v.Taps));
+  std::vector<int64_t> ringRow(static_cast<size_t>(ringSlots));
   std::vector<const int16_t*> rows(static_cast<size_t>(v.Taps));
   std::vector<TColor32> out;
   const int64_t srcRowLast = sy.SrcLen - 1;
@@ -268,36 +283,55 @@ void StretchFiltered(TBitmap32& dst, const TBitmap32& src, const TSpan& sx, cons
     for (int i = 0; i < n; ++i)
       starts[static_cast<size_t>(i)] = static_cast<int32_t>(h.Start[size_t(x0 + i)] - lo);
     if (!folded) padded.resize(static_cast<size_t>(hi - lo));
-    ring.resize(static_cast<size_t>(v.Taps) * static_cast<size_t>(n) * 4);
+    ring.resize(static_cast<size_t>(ringSlots) * static_cast<size_t>(n) * 4);
     std::fill(ringRow.begin(), ringRow.end(), -1);
     out.resize(static_cast<size_t>(n));
     passes.Prepare(h.Weights.data() + static_cast<size_t>(x0) * h.Taps, h.Taps, n, prepared);
     const int16_t* weightsH = prepared.data();
 
+    const auto slotOf = [&](int64_t r) { return static_cast<size_t>(r % ringSlots); };
+    const auto bufOf = [&](int64_t r) {
+      return ring.data() + slotOf(r) * static_cast<size_t>(n) * 4;
+    };
+    const auto sourceRow = [&](int64_t r) {
+      return src.ScanLine(static_cast<int>(sy.Src0 + r)) + sx.Src0;
+    };
+    // The rows are filtered in order; fetching one a little further down while this one
+    // is filtered hides most of the memory latency of a large source.
+    const auto aheadOf = [&](int64_t r) { return sourceRow(std::min(r + kRowsAhead, srcRowLast)); };
+
     for (int yi = 0; yi < v.Count; ++yi) {
       for (int k = 0; k < v.Taps; ++k) {
         const int64_t r = std::clamp<int64_t>(int64_t(v.Start[size_t(yi)]) + k, 0, srcRowLast);
-        const auto slot = static_cast<size_t>(r % v.Taps);
-        int16_t* buf = ring.data() + slot * static_cast<size_t>(n) * 4;
-        if (ringRow[slot] != r) {
-          const TColor32* s = src.ScanLine(static_cast<int>(sy.Src0 + r)) + sx.Src0;
+        if (ringRow[slotOf(r)] != r) {
           if (!folded) {
+            const TColor32* s = sourceRow(r);
             const int64_t last = sx.SrcLen - 1;
             for (int64_t j = 0; j < hi - lo; ++j)
               padded[static_cast<size_t>(j)] = s[std::clamp<int64_t>(lo + j, 0, last)];
-            s = padded.data();
+            passes.Horz(padded.data(), starts.data(), weightsH, h.Taps, n, bufOf(r), nullptr);
+          } else if (r < srcRowLast && ringRow[slotOf(r + 1)] != r + 1) {
+            // The next row is read by this window or the next ones: both in one pass.
+            const TColor32* pair[2] = {sourceRow(r), sourceRow(r + 1)};
+            int16_t* outs[2] = {bufOf(r), bufOf(r + 1)};
+            const TColor32* ahead[2] = {aheadOf(r), aheadOf(r + 1)};
+            passes.Horz2(pair, starts.data(), weightsH, h.Taps, n, outs, ahead);
+            ringRow[slotOf(r + 1)] = r + 1;
+          } else {
+            passes.Horz(sourceRow(r), starts.data(), weightsH, h.Taps, n, bufOf(r), aheadOf(r));
           }
-          passes.Horz(s, starts.data(), weightsH, h.Taps, n, buf);
-          ringRow[slot] = r;
+          ringRow[slotOf(r)] = r;
         }
-        rows[static_cast<size_t>(k)] = buf;
+        rows[static_cast<size_t>(k)] = bufOf(r);
       }
       TColor32* d = dst.ScanLine(static_cast<int>(sy.Dst0 + sy.Vis0 + yi)) + sx.Dst0 + sx.Vis0 + x0;
       const int16_t* weightsV = v.Weights.data() + static_cast<size_t>(yi) * v.Taps;
+      const TColor32* next =
+          yi + 2 < v.Count ? d + 2 * static_cast<ptrdiff_t>(dst.Width()) : nullptr;
       if (drawMode == dmOpaque) {
-        passes.Vert(rows.data(), weightsV, v.Taps, n, d); // straight into the destination
+        passes.Vert(rows.data(), weightsV, v.Taps, n, d, next); // straight into the destination
       } else {
-        passes.Vert(rows.data(), weightsV, v.Taps, n, out.data());
+        passes.Vert(rows.data(), weightsV, v.Taps, n, out.data(), next);
         BlendLine(out.data(), d, static_cast<size_t>(n), masterAlpha, combineMode);
       }
     }

@@ -36,17 +36,28 @@ void HorzPrepareReference(const int16_t* weights, int taps, int count,
 // start: count first indices; weights: count × taps (taps even), as prepared by the same
 // implementation; out: count × 4 int16.
 //   out[i][c] = sat16((sum_k w[i][k] * row[start[i] + k][c] + 128) >> 8)
+// ahead (may be null): a row laid out like row that the caller filters soon; a pass may
+// prefetch it at the same starts while it works. Every row[start[i]] is a valid address
+// in it. Only a hint: the results never depend on it.
 using THorzPass = void (*)(const TColor32* row, const int32_t* start, const int16_t* weights,
-                           int taps, int count, int16_t* out);
+                           int taps, int count, int16_t* out, const TColor32* ahead);
+// The same pass over two source rows with the same starts and weights (sharing the work
+// that depends only on them): rows[j] is filtered into outs[j], ahead[j] is its hint.
+using THorzPass2 = void (*)(const TColor32* const* rows, const int32_t* start,
+                            const int16_t* weights, int taps, int count, int16_t* const* outs,
+                            const TColor32* const* ahead);
 // rows: taps pointers to int16 rows of count pixels, weights: taps values.
 //   out[x][c] = clamp((sum_k w[k] * rows[k][x][c] + 2^19) >> 20, 0, 255)
+// ahead (may be null): count pixels the caller writes next; a prefetch hint like above.
 using TVertPass = void (*)(const int16_t* const* rows, const int16_t* weights, int taps, int count,
-                           TColor32* out);
+                           TColor32* out, const TColor32* ahead);
 
 void HorzPassReference(const TColor32* row, const int32_t* start, const int16_t* weights, int taps,
-                       int count, int16_t* out);
+                       int count, int16_t* out, const TColor32* ahead);
+void HorzPass2Reference(const TColor32* const* rows, const int32_t* start, const int16_t* weights,
+                        int taps, int count, int16_t* const* outs, const TColor32* const* ahead);
 void VertPassReference(const int16_t* const* rows, const int16_t* weights, int taps, int count,
-                       TColor32* out);
+                       TColor32* out, const TColor32* ahead);
 
 // One output value of each pass, shared by the reference and the tails of the fast paths.
 inline void HorzPixel(const TColor32* row, int32_t start, const int16_t* w, int taps,
@@ -77,9 +88,11 @@ inline TColor32 VertPixel(const int16_t* const* rows, const int16_t* w, int taps
 #if defined(KARTOLINO_HAVE_AVX2)
 void HorzPrepareAvx2(const int16_t* weights, int taps, int count, std::vector<int16_t>& prepared);
 void HorzPassAvx2(const TColor32* row, const int32_t* start, const int16_t* weights, int taps,
-                  int count, int16_t* out);
+                  int count, int16_t* out, const TColor32* ahead);
+void HorzPass2Avx2(const TColor32* const* rows, const int32_t* start, const int16_t* weights,
+                   int taps, int count, int16_t* const* outs, const TColor32* const* ahead);
 void VertPassAvx2(const int16_t* const* rows, const int16_t* weights, int taps, int count,
-                  TColor32* out);
+                  TColor32* out, const TColor32* ahead);
 #endif
 
 } // namespace dtp::resample
