@@ -18,9 +18,9 @@ constexpr TColor32 kBlack = 0xFF000000u;
 constexpr TColor32 kWhite = 0xFFFFFFFFu;
 constexpr TColor32 kCheckerGrey = 0xFFB0B0B0u;
 constexpr float kPixelsPerMm150 = 5.9055118f;
-// Background tiles drawn smaller than this (in pixels, either way) are painted as a fill
-// of the picture's mean colour.
-constexpr double kMinTilePixels = 2;
+// Background tiles drawn on less than this many pixels are painted as a fill of the
+// picture's mean colour (which also bounds the number of tiles by the pixels painted).
+constexpr double kMinTileArea = 2;
 
 TColor32 MeanColor(const TBitmap32& b) {
   uint64_t sum[4] = {0, 0, 0, 0};
@@ -88,7 +88,7 @@ void TdtpPage::Paint(TBitmap32& bitmap, const TDeviceContext& context) {
                          std::min(r.Bottom, bitmap.Height())};
         if (!(tw > 0 && th > 0) || clip.Width() <= 0 || clip.Height() <= 0) {
           // nothing to draw
-        } else if (tw < kMinTilePixels || th < kMinTilePixels) {
+        } else if (tw * th < kMinTileArea) {
           // Tiles this small show nothing but their mean colour.
           bitmap.FillRectBlend(clip.Left, clip.Top, clip.Right, clip.Bottom, MeanColor(*image));
         } else {

@@ -219,7 +219,7 @@ TEST_F(PagePaint, TiledBackground) {
 
 TEST_F(PagePaint, TiledBackgroundCostsWhatItShows) {
   // A 2 x 2 tile on a 3 m page: only the tiles inside the bitmap are drawn (the whole page
-  // would hold over 70 million), and tiles under two pixels become their mean colour.
+  // would hold over 70 million), and tiles covering under two pixels become their mean colour.
   TBitmap32 tile(2, 2); // a blue and a red column
   tile.Clear(0xFF0000FFu);
   tile.FillRect(1, 0, 2, 2, 0xFFFF0000u);
