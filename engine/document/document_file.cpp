@@ -15,7 +15,6 @@
 #include "engine/graphics/raster_stream.h"
 #include "engine/persistence/resource_thread.h"
 #include "engine/persistence/storage.h"
-#include "engine/persistence/xml_bitmap.h"
 #include "platform/core/errors.h"
 
 namespace dtp {
@@ -27,7 +26,6 @@ constexpr const char* kFontsPart = "Fonts.dat";
 constexpr const char* kNoIndex = "No index found in archive";
 constexpr const char* kNoArchive = "Archive does not exist";
 constexpr const char* kFileNotFound = "Cannot find file \"%s\"";
-constexpr const char* kStreamNotFound = "Stream \"%s\" not found in the storage";
 // Part numbers have four digits; higher numbers cannot come from a page list.
 constexpr int kMaxPartNumber = 9999;
 // A thumbnail side beyond this is not a preview but a request for a huge allocation.
@@ -192,26 +190,7 @@ void TdtpDocument::ReadDefaultBgrImage(xml::TXmlNode element) {
   const auto report = [&](const std::string& message) {
     if (OnLoadError) OnLoadError(this, nullptr, message);
   };
-  try {
-    if (!element) {
-      image.Clear();
-    } else if (element.FindChild("SourceSize")) {
-      std::unique_ptr<TBitmap32> picture;
-      if (ReadXmlBitmap32(element.Parent(), element.Name(), picture))
-        image.SetBitmap(picture.get());
-      else
-        image.Clear();
-    } else {
-      const std::string archiveName = element.ReadString("ArchiveName");
-      image.LoadFromXml(element);
-      if (image.Storage() == rsExternal && image.IsMissing())
-        report(FormatMessage(kMsgResourceFileMissing, {image.FileName()}));
-      else if (image.Storage() == rsArchive && !archiveName.empty() && image.Data().Size() == 0)
-        report(FormatMessage(kStreamNotFound, {archiveName}));
-    }
-  } catch (const std::exception& e) {
-    report(e.what());
-  }
+  ReadPictureElement(element, image, report);
 }
 
 // ---------------------------------------------------------------------------------------

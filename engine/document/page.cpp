@@ -4,7 +4,6 @@
 #include <cmath>
 
 #include "engine/document/document.h"
-#include "engine/persistence/xml_bitmap.h"
 #include "platform/core/errors.h"
 #include "platform/core/numeric.h"
 
@@ -321,27 +320,7 @@ void TdtpPage::LoadFromXml(xml::TXmlNode node) {
 void TdtpPage::ReadBackgroundImage(xml::TXmlNode element) {
   TdtpBitmapResource& image = *m_BackgroundImage;
   m_BackgroundErrorReported = false;
-  try {
-    if (!element) {
-      image.Clear();
-    } else if (element.FindChild("SourceSize")) {
-      std::unique_ptr<TBitmap32> picture;
-      xml::TXmlNode parent = element.Parent();
-      if (ReadXmlBitmap32(parent, element.Name(), picture))
-        image.SetBitmap(picture.get());
-      else
-        image.Clear();
-    } else {
-      const std::string archiveName = element.ReadString("ArchiveName");
-      image.LoadFromXml(element);
-      if (image.Storage() == rsExternal && image.IsMissing())
-        ReportError(FormatMessage(kMsgResourceFileMissing, {image.FileName()}));
-      else if (image.Storage() == rsArchive && !archiveName.empty() && image.Data().Size() == 0)
-        ReportError(FormatMessage("Stream \"%s\" not found in the storage", {archiveName}));
-    }
-  } catch (const std::exception& e) {
-    ReportError(e.what());
-  }
+  ReadPictureElement(element, image, [this](const std::string& m) { ReportError(m); });
 }
 
 } // namespace dtp

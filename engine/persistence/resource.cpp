@@ -9,6 +9,7 @@
 #include "engine/graphics/raster_formats.h"
 #include "engine/persistence/resource_thread.h"
 #include "engine/persistence/storage.h"
+#include "engine/persistence/xml_bitmap.h"
 #include "platform/core/errors.h"
 #include "platform/core/limits.h"
 #include "platform/core/text.h"
@@ -599,6 +600,30 @@ void TLockedBitmap::Release() noexcept {
   }
   m_Resource = nullptr;
   m_Bitmap = nullptr;
+}
+
+void ReadPictureElement(xml::TXmlNode element, TdtpBitmapResource& image,
+                        const std::function<void(const std::string&)>& report) {
+  try {
+    if (!element) {
+      image.Clear();
+    } else if (element.FindChild("SourceSize")) {
+      std::unique_ptr<TBitmap32> picture;
+      if (ReadXmlBitmap32(element.Parent(), element.Name(), picture))
+        image.SetBitmap(picture.get());
+      else
+        image.Clear();
+    } else {
+      const std::string archiveName = element.ReadString("ArchiveName");
+      image.LoadFromXml(element);
+      if (image.Storage() == rsExternal && image.IsMissing())
+        report(FormatMessage(kMsgResourceFileMissing, {image.FileName()}));
+      else if (image.Storage() == rsArchive && !archiveName.empty() && image.Data().Size() == 0)
+        report(FormatMessage("Stream \"%s\" not found in the storage", {archiveName}));
+    }
+  } catch (const std::exception& e) {
+    report(e.what());
+  }
 }
 
 } // namespace dtp

@@ -227,4 +227,10 @@ private:
   TdtpResource& m_Resource;
 };
 
+// Reads a picture element into `image`: the older packed form (with "SourceSize"), a
+// resource element, or, for a missing element, no picture. What cannot be read leaves the
+// image without its picture and goes to `report`, as does a missing outside file or part.
+void ReadPictureElement(xml::TXmlNode element, TdtpBitmapResource& image,
+                        const std::function<void(const std::string&)>& report);
+
 } // namespace dtp
